@@ -94,7 +94,14 @@ void TextMessage::_noteSet(int tableIndex, const char* name, unsigned klen) {
 int TextMessage::setHeader(const char* name, const char* value) {
   if (name == nullptr) return 106;
   if (value == nullptr) value = kEmpty;
-  unsigned klen = static_cast<unsigned>(std::strlen(name)) + 1;
+  return _fileHeader(name, static_cast<unsigned>(std::strlen(name)) + 1, value,
+                     static_cast<unsigned>(std::strlen(value)) + 1, false);
+}
+
+// klen and vlen count the NULs. `fromParse`: the value comes from a received
+// line, which cannot hold a CR or LF.
+int TextMessage::_fileHeader(const char* name, unsigned klen, const char* value, unsigned vlen,
+                             bool fromParse) {
   char* code = descriptors->get(name, klen);
   if (code == nullptr) return 106;
 
@@ -124,11 +131,10 @@ int TextMessage::setHeader(const char* name, const char* value) {
   }
   // A line break in a value would end the header early on the wire and let
   // the rest pass for further headers.
-  if (std::strpbrk(value, "\r\n") != nullptr) {
+  if (!fromParse && std::strpbrk(value, "\r\n") != nullptr) {
     errorText = const_cast<char*>("line break in header value");
     return -1;
   }
-  unsigned vlen = static_cast<unsigned>(std::strlen(value)) + 1;
   int ret = table->put(name, klen, value, vlen, true);
   MTRACE("TextMessage: setHeader(): %s (ret = %d)\n", label, ret);
   MTRACE("TextMessage: setHeader(): name=%s, value=%s\n", name, value);
@@ -139,25 +145,33 @@ int TextMessage::setHeader(const char* name, const char* value) {
 
 int TextMessage::setHeader(char* line, unsigned size) {
   if (line == nullptr) return 106;
+  return _splitHeader(line, size, false);
+}
+
+int TextMessage::_splitHeader(char* line, unsigned size, bool fromParse) {
+  char* limit = line + size;
   char* colon = static_cast<char*>(std::memchr(line, ':', size));
   char* value;
   char* end;
+  unsigned nameLen;
   if (colon != nullptr) {
     *colon = '\0';
+    nameLen = static_cast<unsigned>(strnlen(line, colon - line));
     value = colon + 1;
-    char* limit = line + size;
-    while (value < limit && std::isspace(static_cast<unsigned char>(*value))) ++value;
+    // isspace in the C locale: blank, tab, LF, VT, FF, CR.
+    while (value < limit && (*value == ' ' || (*value >= '\t' && *value <= '\r'))) ++value;
     end = static_cast<char*>(std::memchr(value, '\0', limit - value));
     if (end == nullptr) end = limit;
   } else {
     // No colon: the line (up to its first NUL) is the name, the value empty.
     end = static_cast<char*>(std::memchr(line, '\0', size));
-    if (end == nullptr) end = line + size;
+    if (end == nullptr) end = limit;
+    nameLen = static_cast<unsigned>(end - line);
     value = end;
   }
   *end = '\0';
   MTRACE("setHeader(): h = \"%s\", v = \"%s\"\n", line, value);
-  return setHeader(static_cast<const char*>(line), static_cast<const char*>(value));
+  return _fileHeader(line, nameLen + 1, value, static_cast<unsigned>(end - value) + 1, fromParse);
 }
 
 char* TextMessage::getHeader(const char* name) {
@@ -233,12 +247,14 @@ int TextMessage::_scan(unsigned* endPos) {
   const unsigned len = raw->getLength();
   unsigned pos = 0;
   while (pos < len) {
-    unsigned e = pos;
-    while (e < len) {
-      char c = buf[e];
-      if (static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n')) break;
-      ++e;
-    }
+    // First LF, then a CR before it (normally the byte just before). The
+    // part of a pending line scanned in earlier calls holds neither.
+    unsigned from = pos + scanned;
+    scanned = 0;
+    const char* lf = static_cast<const char*>(std::memchr(buf + from, '\n', len - from));
+    unsigned e = lf ? static_cast<unsigned>(lf - buf) : len;
+    const char* cr = static_cast<const char*>(std::memchr(buf + from, '\r', e - from));
+    if (cr != nullptr) e = static_cast<unsigned>(cr - buf);
     // No line end yet, or a CR whose LF may be in the next chunk.
     if (e == len || (buf[e] == '\r' && e + 1 == len)) {
       unsigned partial = len - pos;
@@ -247,6 +263,7 @@ int TextMessage::_scan(unsigned* endPos) {
       if (pos > 0) std::memmove(buf, buf + pos, partial);
       raw->setLength(partial);
       linePending = true;
+      scanned = e == len ? partial : partial - 1;  // a final CR is looked at again
       return 0;
     }
     linePending = false;
@@ -288,7 +305,9 @@ int TextMessage::_interpretLine(char* line, unsigned len) {
     startLine->setLength(len);  // stored without its NUL, which follows it
     return 0;
   }
-  int ret = setHeader(cur, static_cast<unsigned>(std::strlen(cur)));
+  // The line as a text: up to its first NUL.
+  unsigned size = static_cast<unsigned>(strnlen(cur, len));
+  int ret = _splitHeader(cur, size, true);
   if (ret != 0) MTRACE("TextMessage: Set header (%d)\n", ret);
   return 0;
 }
@@ -320,6 +339,7 @@ int TextMessage::_reset(bool clearRaw) {
   completed = false;
   lineCount = 0;
   sectionBytes = 0;
+  scanned = 0;
   rejected = false;
   errorText = nullptr;
   SharedHash* tables[3] = {general, reqres, entity};
@@ -385,6 +405,7 @@ bool TextMessage::_appendTable(SharedHash* table) {
 DataBuf* TextMessage::getMessageBuffer() {
   _clearBuffer(raw);
   linePending = false;
+  scanned = 0;
   const char* sl = startLine->getData();
   unsigned slLen = static_cast<unsigned>(strnlen(sl, startLine->getLength()));
   if (!_append(sl, slLen) || !_append("\r\n", 2) || !_appendTable(general) ||

@@ -135,6 +135,9 @@ class TextMessage : public Error {
   int _feed(const char* rest, unsigned restLen);
   int _scan(unsigned* endPos);
   int _interpretLine(char* line, unsigned len);
+  int _fileHeader(const char* name, unsigned klen, const char* value, unsigned vlen,
+                  bool fromParse);
+  int _splitHeader(char* line, unsigned size, bool fromParse);
   int _fail(const char* why);
   int _reset(bool clearRaw);
   int _blankTable(SharedHash* table);
@@ -157,6 +160,8 @@ class TextMessage : public Error {
 
   // Bytes of the header section read so far (limit MAX_SECTION).
   unsigned sectionBytes = 0;
+  // Leading bytes of the pending line already known to hold no line end.
+  unsigned scanned = 0;
   bool rejected = false;
   char* errorText = nullptr;  // static text, not owned
   // Table index byte + name with NUL for every header set since the last

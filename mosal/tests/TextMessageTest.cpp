@@ -127,6 +127,12 @@ TEST_F(TextMessageTest, BareLineEndsAndSplitCrLf) {
     TextMessage m(&d.table, 128, 1024, 32768, 8192);
     ASSERT_EQ(m.parse(text.data(), text.size()), 0);
     EXPECT_EQ(snapshot(m), expected) << (eol[0] == '\r' ? "CR" : "LF");
+    for (size_t step : {1, 2, 3, 5}) {  // each bare line end at chunk edges too
+      ASSERT_EQ(m.reset(), 0);
+      for (size_t i = 0; i < text.size(); i += step)
+        ASSERT_EQ(m.parse(text.data() + i, std::min(step, text.size() - i)), 0);
+      EXPECT_EQ(snapshot(m), expected) << step << (eol[0] == '\r' ? " CR" : " LF");
+    }
   }
 
   // A chunk that ends in the CR of the empty line: the LF that comes next
