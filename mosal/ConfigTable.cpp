@@ -349,6 +349,33 @@ int ConfigTable::getString(const char* key, char** s) {
   return p ? 0 : -1;
 }
 
+int ConfigTable::copyString(const char* key, char* buf, unsigned size) {
+  if (key == nullptr || buf == nullptr || size == 0) return -1;
+  unsigned klen = _klen(key);
+  ParamEntry e;
+  if (!_entry(key, klen, &e) || e.type != TYPE_STRING) return -1;
+  bool found;
+  unsigned copied = 0;
+  {
+    MutexLock l(*valueTable->getMutex());
+    unsigned vlen = 0;
+    char* p = valueTable->Hash::get(key, klen, &vlen);
+    found = p != nullptr;
+    if (found) {
+      // The stored copy ends with a NUL; the text may hold none before it.
+      unsigned n = static_cast<unsigned>(strnlen(p, vlen));
+      copied = n < size - 1 ? n : size - 1;
+      std::memcpy(buf, p, copied);
+      buf[copied] = '\0';
+    }
+  }
+  Context c;
+  c.stringValue = found ? buf : nullptr;
+  c.stringLength = found ? copied + 1 : 0;
+  _invoke(this, e.readCallbacks, "getString(): invoking callback %s\n", key, e, c);
+  return found ? 0 : -1;
+}
+
 int ConfigTable::getObject(const char* key, void** obj, unsigned short* size) {
   if (key == nullptr) return -1;
   unsigned klen = _klen(key);

@@ -178,6 +178,12 @@ class ConfigTable {
   int getString(const char* key, char** s);
   int getObject(const char* key, void** obj, unsigned short* size);
 
+  // getString for threads that share the table: copies the string into
+  // `buf` (cut to size - 1 characters, always terminated) in one locked
+  // step, so a concurrent setString cannot pull it away. 0 or -1 as
+  // getString; the read callbacks see the copy.
+  int copyString(const char* key, char* buf, unsigned size);
+
   // 0 with the key's type id, or -1 when the key is absent.
   int getParamType(const char* key, unsigned char* type);
 

@@ -181,6 +181,10 @@ TEST_F(ConfigTableTest, StringsAreTheTablesOwnTerminatedCopy) {
   char* raw = nullptr;
   ASSERT_EQ(t.getString("raw", &raw), 0);
   EXPECT_STREQ(raw, "hello");
+  char small[4];
+  EXPECT_EQ(t.copyString("raw", small, sizeof small), 0);
+  EXPECT_STREQ(small, "hel");
+  EXPECT_EQ(t.copyString("none", small, sizeof small), -1);
   ASSERT_EQ(t.setString("empty", "", 0), 0);
   ASSERT_EQ(t.getString("empty", &raw), 0);
   EXPECT_STREQ(raw, "");
@@ -563,13 +567,22 @@ TEST_F(ConfigTableTest, ConcurrentWritersAndReadersSeeWholeValues) {
   std::atomic<int> created{0};
   const int kRounds = 20000;
 
+  // Strings of two lengths: a longer one moves the stored copy.
+  const std::string texts[2] = {"short", std::string(300, 'L')};
   std::thread writer([&] {
-    for (int i = 0; i < kRounds; ++i) t.setDouble("d", values[i & 1]);
+    for (int i = 0; i < kRounds; ++i) {
+      t.setDouble("d", values[i & 1]);
+      t.setString("s", texts[i & 1].c_str(), static_cast<unsigned>(texts[i & 1].size()) + 1);
+    }
   });
   std::thread reader([&] {
+    char buf[400];
     for (int i = 0; i < kRounds; ++i) {
       double d = 0;
       if (t.getDouble("d", &d) != 0 || (d != values[0] && d != values[1])) bad = true;
+      if (t.copyString("s", buf, sizeof buf) != 0) bad = true;
+      std::string got(buf);
+      if (got != texts[0] && got != texts[1] && got != "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa") bad = true;
     }
   });
   // Two threads creating the same new keys at once: each key is made once,
