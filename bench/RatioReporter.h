@@ -1,0 +1,44 @@
+// RatioReporter: console output of Google Benchmark plus, at the end, the
+// speed of each of our benchmarks relative to its outside baseline measured in
+// the same run ("ratio" > 1 means ours is faster).
+#ifndef BENCH_RATIO_REPORTER_H
+#define BENCH_RATIO_REPORTER_H
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  // Compares benchmark `ours` with `baseline` (full names, arguments included).
+  void addPair(const std::string& ours, const std::string& baseline) {
+    pairs.push_back({ours, baseline});
+  }
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+      times[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  // Prints one line per pair whose two sides both ran.
+  void printRatios() const {
+    for (const auto& p : pairs) {
+      auto a = times.find(p.first), b = times.find(p.second);
+      if (a == times.end() || b == times.end() || a->second <= 0) continue;
+      std::printf("ratio %-28s vs %-28s: %.2fx the baseline's speed\n", p.first.c_str(),
+                  p.second.c_str(), b->second / a->second);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::map<std::string, double> times;
+};
+
+#endif
