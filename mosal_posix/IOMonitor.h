@@ -128,6 +128,8 @@ class IOMonitor : public Error {
   void _pass();
   // Step 7.
   void _removeAll();
+  // For subclasses that drive the loop themselves.
+  void _setControlFlags(int flags) { _control.store(flags); }
 
  private:
   void _moveAttached();
