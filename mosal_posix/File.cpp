@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mosal/Hash.h"
+#include "mosal/Vector.h"
 #include "mosal/Trace.h"
 #include "mosal_posix/FileFilter.h"
 
@@ -77,7 +77,7 @@ File::File(const char* path)
   _name = new DataBuf(parts.empty() ? "" : parts.back().c_str());
   _components = new Vector(static_cast<unsigned>(std::strlen(path)) + 1, 5, 3);
   for (const std::string& c : parts)
-    _components->addElement(const_cast<char*>(c.c_str()), static_cast<unsigned>(c.size()) + 1);
+    _components->addElement(c.c_str(), static_cast<unsigned>(c.size()) + 1);
   _found = new Vector(FOUND_SIZE, 5, 3);
 
   MTRACE("File(): _name = %s\n", getName());

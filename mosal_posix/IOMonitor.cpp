@@ -74,6 +74,7 @@ IOMonitor::IOMonitor(unsigned buckets)
       _wakeRead(-1),
       _wakeWrite(-1),
       _looping(false),
+      _pollOnce(false),
       _loopThread() {
   FD_ZERO(&_readSet);
   FD_ZERO(&_writeSet);
@@ -213,11 +214,15 @@ void IOMonitor::_moveAttached() {
              r == 10 ? "identifier in use" : "out of memory");
       continue;
     }
+    int state = d->getState();
     if (selectable(fd)) {
-      if (d->getState() == IODevice::STATE_READING) _setBit(&_readSet, fd, d);
-      if (d->getState() == IODevice::STATE_WRITING) _setBit(&_writeSet, fd, d);
+      if (state == IODevice::STATE_READING) _setBit(&_readSet, fd, d);
+      if (state == IODevice::STATE_WRITING) _setBit(&_writeSet, fd, d);
       if (fd > _highest) _highest = fd;
     }
+    // A device whose handler runs without readiness is served in this pass:
+    // select() must not wait for some unrelated descriptor first.
+    if (state != IODevice::STATE_READING && state != IODevice::STATE_WRITING) _pollOnce = true;
     table->del(id.data(), len);
     MTRACE("IOMonitor: attached device %s to monitored table\n", id.c_str());
   }
@@ -268,7 +273,8 @@ void IOMonitor::_select() {
   int top = _highest > _wakeRead ? _highest : _wakeRead;
   struct timeval t;
   struct timeval* limit = nullptr;
-  bool waiting = (_control.load() & CTRL_WAIT) != 0;
+  bool waiting = (_control.load() & CTRL_WAIT) != 0 && !_pollOnce;
+  _pollOnce = false;
   if (waiting) {
     MutexLock l(_paramLock);
     if (_useTimeout) {
@@ -284,7 +290,7 @@ void IOMonitor::_select() {
   }
   int n = select(top + 1, &r, &w, nullptr, limit);
   if (n < 0) {
-    if (waiting) onError();
+    if (_control.load() & CTRL_WAIT) onError();
     // Nothing is known to be ready after a failure.
     FD_ZERO(&_readReady);
     FD_ZERO(&_writeReady);
@@ -396,7 +402,7 @@ int IOMonitor::removeDevice(const char* id) {
   if (id == nullptr) return -1;
   size_t n = std::strlen(id);
   if (n < REMOVAL_ID_SIZE)
-    return _removals->addElement(const_cast<char*>(id), static_cast<unsigned>(n) + 1) < 0 ? -1 : 0;
+    return _removals->addElement(id, static_cast<unsigned>(n) + 1) < 0 ? -1 : 0;
   try {
     _longRemovals.emplace_back(id, n);
   } catch (...) {
@@ -442,7 +448,15 @@ void IOMonitor::_processRemovals() {
   for (const std::string& id : _longRemovals)
     _removeOne(id.c_str(), static_cast<unsigned>(id.size()));
   _longRemovals.clear();
-  _removals->removeAll();
+  if (count == 0) return;
+  // Emptied by replacing it; should no list be available, element by element.
+  try {
+    Vector* fresh = new Vector(REMOVAL_ID_SIZE, 5, 3);
+    delete _removals;
+    _removals = fresh;
+  } catch (LibError&) {
+    while (_removals->size() > 0) _removals->removeElement(nullptr, 0, nullptr);
+  }
 }
 
 void IOMonitor::_removeAll() {

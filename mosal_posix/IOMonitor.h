@@ -4,7 +4,8 @@
 //   1. onPreSelect();
 //   2. devices waiting in the attach table move to the device table; the
 //      descriptor of a device in state 3 enters the read set, in state 4 the
-//      write set;
+//      write set; a device moved in any other state is served in this very
+//      pass (step 3 then polls instead of waiting);
 //   3. control bit 1 set: select() on both sets (and the wake-up pipe), with
 //      the time-out if one is set, else without limit; a failure calls
 //      onError(), a time-out onTimeout(). Bit 1 clear: select() does not
@@ -99,9 +100,10 @@ class IOMonitor : public Error {
   // Queues a device's removal; for handlers (the loop's thread). Any length
   // of identifier. 0, or -1 out of memory.
   int removeDevice(const char* id);
-  // The removal list itself (20-byte elements). Appending an identifier of
-  // 20 characters or more here cannot work: such an element is refused
-  // when the list is processed, with a trace line, and no device is touched.
+  // The removal list itself (20-byte elements); it is replaced when it has
+  // been processed, so fetch it each time. Appending an identifier of 20
+  // characters or more here cannot work: such an element is refused when
+  // the list is processed, with a trace line, and no device is touched.
   Vector* getRemovalList() { return _removals; }
 
   // Control bit 8: delete removed devices (and those left at stop).
@@ -161,6 +163,7 @@ class IOMonitor : public Error {
   int _wakeRead;
   int _wakeWrite;
   std::atomic<bool> _looping;
+  bool _pollOnce;  // a device just moved in needs no readiness: do not wait
   pthread_t _loopThread;
   Mutex _paramLock;  // timeout and error text
   char _error[ERROR_SIZE];

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "mosal/Hash.h"
+#include "mosal/Vector.h"
 #include "mosal_posix/File.h"
 #include "mosal_posix/FileFilter.h"
 
@@ -45,7 +45,7 @@ mode_t modeOf(const std::string& p) {
 std::set<std::string> foundNames(Vector* v) {
   std::set<std::string> out;
   Enumeration* e = v->elements();
-  while (e->hasMoreElements()) out.insert(static_cast<char*>(e->nextElement()));
+  while (e->hasMoreElements()) out.insert(e->nextElement()->data);
   return out;
 }
 
@@ -148,7 +148,7 @@ TEST(File, FindCutsLongEntriesAt1023Characters) {
   bool sawCut = false;
   Enumeration* e = v->elements();
   while (e->hasMoreElements()) {
-    char* s = static_cast<char*>(e->nextElement());
+    char* s = e->nextElement()->data;
     size_t n = strnlen(s, File::FOUND_SIZE);
     ASSERT_LT(n, static_cast<size_t>(File::FOUND_SIZE));
     if (n == 1023) sawCut = true;

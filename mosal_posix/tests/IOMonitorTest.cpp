@@ -150,6 +150,7 @@ TEST(IOMonitor, FollowsTheTransitionTableForEveryStateAndResult) {
         Pair p;
         p.feed();  // readable (and always writable)
         TestMonitor m;
+        m.setTimeout(0, 1000);  // states 0-2 have no descriptor in the sets
         TestDevice d("S1", p.fd[0], state);
         d.result[state] = result;
         ASSERT_EQ(m.attach(&d), 0);
@@ -232,7 +233,9 @@ TEST(IOMonitor, ErrorStateIsCalledEveryPassUntilRemoved) {
   TestDevice d("S3", p.fd[0], IODevice::STATE_READING);
   d.result[DO_READ] = IODevice::RESULT_ERROR;
   d.hook[ON_ERROR] = [&](IOMonitor* mon) {
-    if (d.calls[ON_ERROR] == 3) EXPECT_EQ(mon->removeDevice(d.getID()), 0);
+    if (d.calls[ON_ERROR] == 3) {
+      EXPECT_EQ(mon->removeDevice(d.getID()), 0);
+    }
     return 42;
   };
   ASSERT_EQ(m.attach(&d), 0);
@@ -267,9 +270,9 @@ TEST(IOMonitor, EofAndExtendedStatesAndDevicesWithoutDescriptor) {
   reader.result[DO_READ] = IODevice::RESULT_READY;
   TestDevice ready("Z1", none, IODevice::STATE_READY, 0);
   ready.result[READY] = IODevice::RESULT_READY;
-  for (TestDevice* d : {&eof, &ext, &reader, &ready}) ASSERT_EQ(m.attach(d), 0);
   Trace::setEnabled(true);
   testing::internal::CaptureStdout();
+  for (TestDevice* d : {&eof, &ext, &reader, &ready}) m.attach(d);
   m.runPass();
   m.runPass();
   std::string out = testing::internal::GetCapturedStdout();
@@ -291,6 +294,7 @@ TEST(IOMonitor, EofAndExtendedStatesAndDevicesWithoutDescriptor) {
 
 TEST(IOMonitor, AttachRefusesDuplicatesAndDescriptorsSelectCannotTake) {
   TestMonitor m;
+  m.setTimeout(0, 1000);
   Pair p;
   TestDevice a("S9", p.fd[0], IODevice::STATE_READING);
   TestDevice b("S9", p.fd[1], IODevice::STATE_READING);
@@ -520,9 +524,9 @@ TEST(IOMonitor, SelectFailureCallsOnErrorAndServesNothingStale) {
   ASSERT_EQ(m.attach(&d), 0);
   m.runPass();
   EXPECT_EQ(d.calls[DO_READ].load(), 1);
-  ::close(p[0]);  // closed behind the loop's back: select() fails with EBADF
   Trace::setEnabled(true);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStdout();  // opens a file: not in p[0]'s place
+  ::close(p[0]);  // closed behind the loop's back: select() fails with EBADF
   m.runPass();
   m.runPass();
   std::string out = testing::internal::GetCapturedStdout();

@@ -81,9 +81,9 @@ TEST_F(StreamTest, ReadAtOffsetChecksSizeAndOffset) {
   EXPECT_EQ(b.getLength(), 20u);
   EXPECT_EQ(std::string(b.getData() + 15, 5), "ABCDE");
   EXPECT_EQ(b.getData()[0], '#');
-  EXPECT_EQ(in.read(&b, 2, 4), 2);
-  EXPECT_EQ(b.getLength(), 4u);
-  EXPECT_EQ(std::string(b.getData() + 2, 2), "FG");
+  EXPECT_EQ(in.read(&b, 2, 4), 4);  // n counts bytes, not an end offset
+  EXPECT_EQ(b.getLength(), 6u);
+  EXPECT_EQ(std::string(b.getData() + 2, 4), "FGHI");
 }
 
 TEST_F(StreamTest, SkipPositionsFromTheStartAndSeekRefusesBadWhence) {

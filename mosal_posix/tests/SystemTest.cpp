@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "mosal/Error.h"
 #include "mosal/Trace.h"
 #include "mosal_posix/DSO.h"
 #include "mosal_posix/System.h"
@@ -165,11 +166,8 @@ TEST(System, DaemonizeLeavesAChildWithStandardStreamsOnDevNull) {
 
 TEST(System, ExitAndFailEndTheProcess) {
   EXPECT_EXIT(System::exit(7), testing::ExitedWithCode(7), "");
-  EXPECT_EXIT(
-      {
-        System::fail(4, "IOMonitor: %s\n", "(CRITICAL) NULL Handle");
-      },
-      testing::ExitedWithCode(4), "");
+  EXPECT_EXIT(System::fail(4, "IOMonitor: %s\n", "(CRITICAL) NULL Handle"),
+              testing::ExitedWithCode(4), "");
   // The text goes to standard output: check it through a pipe.
   int p[2];
   ASSERT_EQ(pipe(p), 0);
@@ -185,35 +183,39 @@ TEST(System, ExitAndFailEndTheProcess) {
   close(p[0]);
 }
 
+// Run in a child process: ends with 100 + SIGTERM when all is right.
+void blockThenUnblock() {
+  System::blockSignals(exitOnSignal);
+  sigset_t now;
+  pthread_sigmask(SIG_SETMASK, nullptr, &now);
+  const int masked[] = {SIGTERM, SIGINT, SIGQUIT, SIGHUP, SIGSEGV, SIGBUS, SIGABRT, SIGPIPE};
+  for (int s : masked)
+    if (!sigismember(&now, s)) _exit(1);
+  if (sigismember(&now, SIGUSR1)) _exit(2);
+  struct sigaction sa;
+  sigaction(SIGPIPE, nullptr, &sa);
+  if (sa.sa_handler == exitOnSignal) _exit(3);  // SIGPIPE is only blocked
+  sigaction(SIGTERM, nullptr, &sa);
+  if (sa.sa_handler != exitOnSignal || !(sa.sa_flags & SA_RESTART) ||
+      !sigismember(&sa.sa_mask, SIGUSR2) || !sigismember(&sa.sa_mask, SIGPIPE))
+    _exit(4);
+  raise(SIGTERM);  // pending: blocked
+  System::unblockSignals();
+  _exit(5);  // not reached: the handler exits first
+}
+
+// Run in a child process: 0 when SIGPIPE stays blocked and SIGINT is open.
+void unblockKeepsSigpipe() {
+  System::blockSignals(exitOnSignal);
+  System::unblockSignals();
+  sigset_t now;
+  pthread_sigmask(SIG_SETMASK, nullptr, &now);
+  _exit(sigismember(&now, SIGPIPE) && !sigismember(&now, SIGINT) ? 0 : 1);
+}
+
 TEST(System, BlockSignalsMasksAndUnblockDeliversToTheHandler) {
-  EXPECT_EXIT(
-      {
-        System::blockSignals(exitOnSignal);
-        sigset_t now;
-        pthread_sigmask(SIG_SETMASK, nullptr, &now);
-        const int masked[] = {SIGTERM, SIGINT, SIGQUIT, SIGHUP, SIGSEGV, SIGBUS, SIGABRT, SIGPIPE};
-        for (int s : masked)
-          if (!sigismember(&now, s)) _exit(1);
-        if (sigismember(&now, SIGUSR1)) _exit(2);
-        struct sigaction sa;
-        sigaction(SIGPIPE, nullptr, &sa);
-        if (sa.sa_handler == exitOnSignal) _exit(3);  // SIGPIPE is only blocked
-        sigaction(SIGTERM, nullptr, &sa);
-        if (!(sa.sa_flags & SA_RESTART) || !sigismember(&sa.sa_mask, SIGUSR2)) _exit(4);
-        raise(SIGTERM);  // pending: blocked
-        System::unblockSignals();
-        _exit(5);  // not reached: the handler exits with 100 + SIGTERM
-      },
-      testing::ExitedWithCode(100 + SIGTERM), "");
-  EXPECT_EXIT(
-      {
-        System::blockSignals(exitOnSignal);
-        System::unblockSignals();
-        sigset_t now;
-        pthread_sigmask(SIG_SETMASK, nullptr, &now);
-        _exit(sigismember(&now, SIGPIPE) && !sigismember(&now, SIGINT) ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(blockThenUnblock(), testing::ExitedWithCode(100 + SIGTERM), "");
+  EXPECT_EXIT(unblockKeepsSigpipe(), testing::ExitedWithCode(0), "");
 }
 
 TEST(DSO, OpensAnObjectAndFindsItsSymbols) {
