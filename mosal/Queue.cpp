@@ -11,7 +11,7 @@ namespace MorvaneLib {
 
 namespace {
 
-const int kSpins = 30;
+const int kSpins = 100;
 
 inline void _cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -311,9 +311,11 @@ void PriorityQueue::_cleanup() {
 }
 
 SharedQueue* PriorityQueue::_lane(int priority) {
-  if (priority < 0) return urgent;
   if (priority >= levels) return nullptr;
-  return pq[priority];
+  SharedQueue* q = priority < 0 ? urgent : pq[priority];
+  // A lane without records (no urgent capacity, or fewer records than
+  // levels) can never take one: refuse instead of waiting for ever.
+  return q->getCapacity() > 0 ? q : nullptr;
 }
 
 int PriorityQueue::put(const char* data, unsigned len, int priority) {

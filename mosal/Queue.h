@@ -185,7 +185,9 @@ class PriorityQueue : public Queue {
   int put(const char* data, unsigned len) override;
   int tryPut(const char* data, unsigned len) override;
   // Priority < 0 is the urgent lane, 0 .. levels-1 the levels; anything else
-  // is refused with -1. put waits for a slot of the queue and of the level.
+  // is refused with -1, and so is a lane of capacity 0 (urgent capacity 0,
+  // or capacity < levels), which could never take the record. put waits for
+  // a slot of the queue and of the lane.
   int put(const char* data, unsigned len, int priority);
   // Never waits: -1 at once when the queue or the chosen level is full.
   int tryPut(const char* data, unsigned len, int priority);
