@@ -27,15 +27,6 @@ QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semap
 
 QueueSemaphore::~QueueSemaphore() { delete sleepers; }
 
-int QueueSemaphore::tryWait() {
-  int c = count.load(std::memory_order_relaxed);
-  while (c > 0) {
-    if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
-      return 0;
-  }
-  return -1;
-}
-
 void QueueSemaphore::wait() {
   // A short spin (a few microseconds) catches the other side at work: a
   // producer and a consumer on two processors then rarely sleep at all.
@@ -61,9 +52,7 @@ int QueueSemaphore::timedWait(unsigned ms) {
   return 0;
 }
 
-void QueueSemaphore::post() {
-  if (count.fetch_add(1, std::memory_order_release) < 0) sleepers->post();
-}
+void QueueSemaphore::_wake() { sleepers->post(); }
 
 Queue::~Queue() = default;
 

@@ -34,10 +34,19 @@ class alignas(64) QueueSemaphore {
   // Takes one count, waiting as long as needed.
   void wait();
   // Takes one count if there is one: 0, or -1 at once.
-  int tryWait();
+  int tryWait() {
+    int c = count.load(std::memory_order_relaxed);
+    while (c > 0) {
+      if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
+        return 0;
+    }
+    return -1;
+  }
   // Waits at most `ms` milliseconds: 0, or -1 on time-out (no count taken).
   int timedWait(unsigned ms);
-  void post();
+  void post() {
+    if (count.fetch_add(1, std::memory_order_release) < 0) _wake();
+  }
   // Counts available (0 while threads wait).
   int getValue() const {
     int v = count.load(std::memory_order_relaxed);
@@ -45,6 +54,8 @@ class alignas(64) QueueSemaphore {
   }
 
  private:
+  void _wake();
+
   // Below zero: minus the number of waiting threads.
   std::atomic<int> count;
   Semaphore* sleepers;
