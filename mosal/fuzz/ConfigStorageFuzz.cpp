@@ -57,8 +57,11 @@ std::string snapshot(FuzzTable& t) {
 ConfigStorage* storage() {
   static ConfigStorage* s = [] {
     Trace::setEnabled(false);
-    char tmpl[] = "/tmp/configstorage-fuzz-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) std::abort();
+    // Memory-backed when available: every save syncs its file.
+    char shm[] = "/dev/shm/configstorage-fuzz-XXXXXX";
+    char tmp[] = "/tmp/configstorage-fuzz-XXXXXX";
+    char* tmpl = ::mkdtemp(shm) ? shm : ::mkdtemp(tmp);
+    if (tmpl == nullptr) std::abort();
     static std::string dir = tmpl;
     std::atexit([] {
       ::unlink((dir + "/fuzz_table").c_str());
