@@ -9,6 +9,7 @@
 
 #include "framework/BlockManager.h"
 #include "mosal/Logger.h"
+#include "plugins/sip/SipConnection.h"
 #include "plugins/sip/SipDialog.h"
 #include "plugins/sip/SipHousekeeper.h"
 #include "plugins/sip/SipProtocol.h"
@@ -34,6 +35,14 @@ SipBlockState::~SipBlockState() {
     delete entry.first;
   }
   for (SipDialog* d : _retired) delete d;
+  IODevice* server = getServerSocket();
+  if (server != nullptr) {
+    _table->setObject("_ts", nullptr, 0);
+    SipConnection* c = dynamic_cast<SipConnection*>(server);
+    if (c == nullptr || _connections.count(c) == 0) delete server;
+  }
+  for (SipConnection* c : _connections) delete c;
+  for (IODevice* d : _leftovers) delete d;
   delete _housekeeper;
 }
 
@@ -55,7 +64,7 @@ SipDialog* SipBlockState::findSession(const char* callId) {
   // Only what this state filed as a session: the table also holds the
   // block's properties, its sockets and the incoming calls.
   auto it = _dialogs.find(static_cast<SipDialog*>(obj));
-  if (it == _dialogs.end() || it->second) return nullptr;
+  if (it == _dialogs.end() || it->second.received) return nullptr;
   return it->first;
 }
 
@@ -67,7 +76,7 @@ int SipBlockState::addSession(const char* callId, SipDialog* dialog) {
   if (_table->getParamType(callId, &type) == 0) return -1;
   if (std::strncmp(callId, kReceivedPrefix, sizeof kReceivedPrefix - 1) == 0) return -1;
   if (_table->setObject(callId, dialog, 0) != 0) return -1;
-  _dialogs[dialog] = false;
+  _dialogs[dialog] = Filed{false, callId};
   return 0;
 }
 
@@ -87,7 +96,8 @@ int SipBlockState::destroySession(const char* callId) {
 bool SipBlockState::_heldByOtherSession(SipDialog* d) {
   HttpLikeSock* c = d->getConnection();
   for (auto& entry : _dialogs)
-    if (entry.first != d && !entry.second && entry.first->getConnection() == c) return true;
+    if (entry.first != d && !entry.second.received && entry.first->getConnection() == c)
+      return true;
   return false;
 }
 
@@ -100,7 +110,7 @@ SipDialog* SipBlockState::findReceived(const char* callId) {
   if (_table->getObject(receivedKey(callId).c_str(), &obj, &size) != 0 || obj == nullptr)
     return nullptr;
   auto it = _dialogs.find(static_cast<SipDialog*>(obj));
-  if (it == _dialogs.end() || !it->second) return nullptr;
+  if (it == _dialogs.end() || !it->second.received) return nullptr;
   return it->first;
 }
 
@@ -111,7 +121,7 @@ int SipBlockState::addReceived(const char* callId, SipDialog* dialog) {
   unsigned char type = 0;
   if (old == nullptr && _table->getParamType(key.c_str(), &type) == 0) return -1;  // not ours
   if (_table->setObject(key.c_str(), dialog, 0) != 0) return -1;
-  _dialogs[dialog] = true;
+  _dialogs[dialog] = Filed{true, callId};
   if (old != nullptr) {
     // A repeated INVITE: the earlier dialog is displaced, its entry reused.
     _forget(old);
@@ -157,6 +167,71 @@ void SipBlockState::_forget(SipDialog* d) { _dialogs.erase(d); }
 
 // --------------------------------------------------------------- connections
 
+SipConnection* SipBlockState::makeConnection(SipProtocol* protocol, int mode) {
+  HttpLikeMessage* in = nullptr;
+  HttpLikeMessage* out = nullptr;
+  try {
+    in = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+    out = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+    SipConnection* c = new SipConnection(protocol, in, out, mode);
+    c->setBlock(_block);
+    _connections.insert(c);
+    return c;
+  } catch (...) {
+    delete in;
+    delete out;
+    throw;
+  }
+}
+
+SipConnection* SipBlockState::acceptConnection(TCPSock* accepted, SipProtocol* protocol) {
+  HttpLikeMessage* in = nullptr;
+  HttpLikeMessage* out = nullptr;
+  try {
+    in = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+    out = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+  } catch (...) {
+    delete in;
+    delete accepted;
+    throw;
+  }
+  SipConnection* c = new SipConnection(accepted, in, out, SipConnection::MODE_SERVER);
+  c->setBlock(_block);
+  c->setProtocol(protocol);
+  _connections.insert(c);
+  return c;
+}
+
+void SipBlockState::discardConnection(SipConnection* connection) {
+  if (connection == nullptr) return;
+  _connections.erase(connection);
+  for (auto& entry : _dialogs)
+    if (entry.first->getConnection() == connection) entry.first->setConnection(nullptr);
+  delete connection;
+}
+
+void SipBlockState::closeServerSocket() {
+  IODevice* server = getServerSocket();
+  if (server == nullptr) return;
+  _table->setObject("_ts", nullptr, 0);
+  _block->removeDevice(server->getID());
+  server->close();
+  SipConnection* c = dynamic_cast<SipConnection*>(server);
+  if (c != nullptr) {
+    connectionEnded(c);
+  } else {
+    _release(server);
+  }
+}
+
+void SipBlockState::_release(IODevice* d) {
+  if (_housekeeper != nullptr) {
+    _housekeeper->retire(d);
+  } else {
+    _leftovers.push_back(d);
+  }
+}
+
 IODevice* SipBlockState::getServerSocket() {
   void* obj = nullptr;
   unsigned short size = 0;
@@ -164,17 +239,17 @@ IODevice* SipBlockState::getServerSocket() {
   return static_cast<IODevice*>(obj);
 }
 
-void SipBlockState::connectionEnded(HttpLikeSock* connection) {
+void SipBlockState::connectionEnded(SipConnection* connection) {
   if (connection == nullptr) return;
   std::vector<std::string> dropped;
   for (auto& entry : _dialogs) {
     if (entry.first->getConnection() != connection) continue;
     entry.first->setConnection(nullptr);
-    if (entry.second) dropped.emplace_back(entry.first->text("Call-ID"));
+    if (entry.second.received) dropped.push_back(entry.second.callId);
   }
   for (const std::string& id : dropped) dropReceived(id.c_str());
   if (getServerSocket() == static_cast<IODevice*>(connection)) _table->setObject("_ts", nullptr, 0);
-  if (_housekeeper != nullptr) _housekeeper->retire(connection);
+  if (_connections.erase(connection) > 0) _release(connection);
 }
 
 // ----------------------------------------------------------- shared helpers

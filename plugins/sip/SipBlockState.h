@@ -25,12 +25,15 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "framework/Block.h"
 #include "mosal/TextSock.h"
 
 namespace MorvaneLib {
 
+class SipConnection;
 class SipDialog;
 class SipHousekeeper;
 class SipProtocol;
@@ -72,8 +75,9 @@ class SipBlockState {
 
   explicit SipBlockState(Block* block);
   // Deletes the dialogs still kept (sessions, "_RECV_" entries, retired
-  // ones) without ending their connections, and the housekeeper with what
-  // it holds. Only when the block's loop has ended.
+  // ones) without ending their connections, every connection and server
+  // socket of the block, and the housekeeper with what it holds. Only when
+  // the block's loop has ended.
   ~SipBlockState();
   SipBlockState(const SipBlockState&) = delete;
   SipBlockState& operator=(const SipBlockState&) = delete;
@@ -106,11 +110,25 @@ class SipBlockState {
   unsigned dialogCount() const { return static_cast<unsigned>(_dialogs.size()); }
 
   // -------- connections
+  // A new connection of this block over `protocol` in the given mode, with
+  // its two messages; owned by the block's state until it ends. Throws
+  // LibError when it cannot be made.
+  SipConnection* makeConnection(SipProtocol* protocol, int mode);
+  // A server-mode connection over an accepted stream, which it takes (also
+  // when it throws LibError).
+  SipConnection* acceptConnection(TCPSock* accepted, SipProtocol* protocol);
+  // Deletes a connection that never reached the loop.
+  void discardConnection(SipConnection* connection);
+  // Takes the server socket ("_ts") off the loop: its removal is queued,
+  // its descriptor closed (so the port is free at once), "_ts" becomes null
+  // and the socket is deleted once the loop lets go of it. A datagram
+  // server socket ends like any connection (connectionEnded). Loop's thread.
+  void closeServerSocket();
   // A connection of this block has ended (it queued its own removal): every
   // dialog lets go of it, the "_RECV_" entries holding it are dropped, and
   // the connection is handed to the housekeeper, which deletes it once the
   // loop is done with it (or at once when there is no housekeeper).
-  void connectionEnded(HttpLikeSock* connection);
+  void connectionEnded(SipConnection* connection);
   // The block's server socket ("_ts"), or null.
   IODevice* getServerSocket();
   // The housekeeper of the block's loop (made by reset, attached there).
@@ -130,17 +148,25 @@ class SipBlockState {
 
  private:
   void _retire(SipDialog* d);
+  // Deletes a device the loop has let go of, through the housekeeper.
+  void _release(IODevice* d);
   void _forget(SipDialog* d);
   bool _heldByOtherSession(SipDialog* d);
   void _eraseReceivedId(const std::string& id);
 
   Block* _block;
   ConfigTable* _table;
-  // Every dialog the table holds, and whether it is a "_RECV_" one.
-  std::unordered_map<SipDialog*, bool> _dialogs;
+  struct Filed {
+    bool received;       // a "_RECV_" entry, else a session
+    std::string callId;  // the Call-ID it is filed under
+  };
+  // Every dialog the table holds.
+  std::unordered_map<SipDialog*, Filed> _dialogs;
   std::deque<std::string> _received;  // "_RECV_" Call-IDs, oldest first
   std::deque<SipDialog*> _retired;    // oldest first
   SipHousekeeper* _housekeeper;
+  std::unordered_set<SipConnection*> _connections;  // made here, not ended
+  std::vector<IODevice*> _leftovers;  // let go of without a housekeeper
 };
 
 }  // namespace MorvaneLib

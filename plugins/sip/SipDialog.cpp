@@ -27,13 +27,19 @@ const char* const SipDialog::KEYS[] = {
     "RemoteIP",         "RemotePort",
     "Natted",           nullptr};
 
-SipDialog::SipDialog(const char* callId) : ConfigTable(BUCKETS), connection(nullptr) {
+SipDialog::SipDialog(const char* callId)
+    : ConfigTable(BUCKETS), connection(nullptr), hasPeer(false) {
   set(KEYS[0], callId);
   for (unsigned i = 1; KEYS[i] != nullptr; ++i) set(KEYS[i], "");
 }
 
 SipDialog::~SipDialog() {
   if (connection != nullptr) connection->setState(IODevice::STATUS_EOF);
+}
+
+void SipDialog::setPeer(const InetAddress* address) {
+  hasPeer = address != nullptr;
+  if (hasPeer) peer = *address;
 }
 
 const char* SipDialog::text(const char* key) {

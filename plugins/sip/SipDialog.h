@@ -9,6 +9,7 @@
 #define MRB_SIPDIALOG_H
 
 #include "mosal/ConfigTable.h"
+#include "mosal_posix/InetAddress.h"
 
 namespace MorvaneLib {
 
@@ -36,6 +37,13 @@ class SipDialog : public ConfigTable {
   HttpLikeSock* getConnection() const { return connection; }
   void setConnection(HttpLikeSock* c) { connection = c; }
 
+  // The peer the session's requests go to when its connection is the
+  // block's shared datagram socket (which answers whoever sent last): the
+  // sender of the incoming INVITE. Null until known; the address is the
+  // dialog's.
+  const InetAddress* getPeer() const { return hasPeer ? &peer : nullptr; }
+  void setPeer(const InetAddress* address);
+
   // The text of a key, or "" when it is absent or not a string. The text
   // belongs to the table and is valid until the key is set again.
   const char* text(const char* key);
@@ -44,6 +52,8 @@ class SipDialog : public ConfigTable {
 
  private:
   HttpLikeSock* connection;
+  InetAddress peer;
+  bool hasPeer;
 };
 
 }  // namespace MorvaneLib
