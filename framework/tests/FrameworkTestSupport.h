@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,7 +65,8 @@ class FrameworkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Trace::setEnabled(false);
-    privateHome();
+    // Every test starts from the default settings.
+    std::remove((privateHome() + "/fwtest/morvane.properties").c_str());
     manager.reset(new BlockManager("fwtest", nullptr));
     manager->start();
   }
