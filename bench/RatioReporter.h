@@ -1,6 +1,6 @@
 // RatioReporter: console output of Google Benchmark plus, at the end, the
 // speed of each of our benchmarks relative to its outside baseline measured in
-// the same run ("ratio" > 1 means ours is faster).
+// the same run, from CPU times ("ratio" > 1 means ours is faster).
 #ifndef BENCH_RATIO_REPORTER_H
 #define BENCH_RATIO_REPORTER_H
 
@@ -21,7 +21,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
+      times[r.benchmark_name()] = r.GetAdjustedCPUTime();
     }
     ConsoleReporter::ReportRuns(runs);
   }

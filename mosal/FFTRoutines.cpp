@@ -1,22 +1,29 @@
 // FFTRoutines: in-place power-of-two Fourier, cosine and sine transforms.
 //
-// The complex transform is a decimation-in-frequency radix-4 FFT: radix-4
-// passes with twiddles taken from one quarter-wave table, a fully unrolled
-// leaf of 8 or 16 points, then the bit-reversal permutation. The real
-// transform runs it on n/2 points and splits the result; the cosine and sine
-// transforms are built on the real transform with one rotation pass and
-// adjacent-pair sums; the symmetric transforms recurse on the cosine / sine
-// transforms of half the length.
+// The complex transform reduces the data polynomial level by level (radix 4,
+// one twiddle per group of butterflies, a bit-reversed twiddle table), then
+// applies the bit-reversal permutation. The real transform runs it on n/2
+// points and splits the result; the cosine and sine transforms are built on
+// the real transform with one rotation pass and adjacent-pair sums; the
+// symmetric transforms recurse on the cosine / sine transforms of half the
+// length. On x86 processors with AVX2 and FMA the hot loops run on vectors of
+// two complex values; elsewhere portable loops do the same work.
 #include "mosal/FFTRoutines.h"
 
+#include <atomic>
 #include <cmath>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define MOSAL_FFT_X86 1
+#include <immintrin.h>
+#else
+#define MOSAL_FFT_X86 0
+#endif
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846264338327950288;
 constexpr double kSqrtHalf = 0.70710678118654752440084436210484904;
-constexpr double kCos8 = 0.92387953251128675612818318939678829;  // cos(pi/8)
-constexpr double kSin8 = 0.38268343236508977172845998403039887;  // sin(pi/8)
 
 inline bool isPow2(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -39,12 +46,6 @@ void ensureTables(int nwNeed, int ncNeed, int* ip, double* w) {
   }
 }
 
-// ---------------------------------------------------------------- complex core
-//
-// Data are n complex values, a[2k] real and a[2k+1] imaginary parts. S is the
-// sign of the exponent. The table w holds cos and sin of 2 pi k / Nt for
-// k < Nt/4 (Nt = 2 * nw); the other three quarters follow by rotation.
-
 struct Cx {
   double r, i;
 };
@@ -63,169 +64,21 @@ inline void st(double* a, int k, Cx v) {
   a[2 * k + 1] = v.i;
 }
 
-// One radix-4 butterfly without twiddles; the results stay in bit-reversed
-// position order (sum, odd-even difference, the two quarter-turn terms).
-template <int S>
-inline void bfly4(Cx& x0, Cx& x1, Cx& x2, Cx& x3) {
-  Cx y0 = add(x0, x2), y1 = sub(x0, x2), y2 = add(x1, x3), y3 = rot<S>(sub(x1, x3));
-  x0 = add(y0, y2);
-  x1 = sub(y0, y2);
-  x2 = add(y1, y3);
-  x3 = sub(y1, y3);
-}
-
-// Multiplication by exp(S * 2 pi i k / L) with k, L known at compile time.
-template <int S, int K, int L>
-inline Cx twc(Cx x) {
-  constexpr int k = ((K % L) + L) % L;
-  if constexpr (k == 0) {
-    return x;
-  } else if constexpr (4 * k == L) {
-    return rot<S>(x);
-  } else if constexpr (2 * k == L) {
-    return {-x.r, -x.i};
-  } else if constexpr (4 * k == 3 * L) {
-    return rot<-S>(x);
-  } else if constexpr (8 * k == L || 8 * k == 3 * L || 8 * k == 5 * L || 8 * k == 7 * L) {
-    constexpr double c = (8 * k == L || 8 * k == 7 * L) ? kSqrtHalf : -kSqrtHalf;
-    constexpr double s = (8 * k == L || 8 * k == 3 * L) ? kSqrtHalf : -kSqrtHalf;
-    return mul(x, c, S * s);
-  } else {
-    static_assert(L == 16, "twiddle constants for 16 points only");
-    // Angles of odd multiples of pi/8.
-    constexpr int oct = k;  // 1,3,5,7,9,11,13,15
-    constexpr double c = (oct == 1 || oct == 15) ? kCos8
-                         : (oct == 3 || oct == 13) ? kSin8
-                         : (oct == 5 || oct == 11) ? -kSin8
-                                                   : -kCos8;
-    constexpr double s = (oct == 1 || oct == 7) ? kSin8
-                         : (oct == 3 || oct == 5) ? kCos8
-                         : (oct == 9 || oct == 15) ? -kSin8
-                                                   : -kCos8;
-    return mul(x, c, S * s);
-  }
-}
-
-// Leaves: complete DIF transforms of 2, 4, 8 and 16 points whose results stay
-// in bit-reversed order, like the passes before them.
-template <int S>
-inline void leaf2(double* a) {
-  Cx x0 = ld(a, 0), x1 = ld(a, 1);
-  st(a, 0, add(x0, x1));
-  st(a, 1, sub(x0, x1));
-}
-
-template <int S>
-inline void leaf4(double* a) {
-  Cx x0 = ld(a, 0), x1 = ld(a, 1), x2 = ld(a, 2), x3 = ld(a, 3);
-  bfly4<S>(x0, x1, x2, x3);
-  st(a, 0, x0);
-  st(a, 1, x1);
-  st(a, 2, x2);
-  st(a, 3, x3);
-}
-
-template <int S>
-inline void leaf8(double* a) {
-  Cx x[8];
-  for (int k = 0; k < 8; ++k) x[k] = ld(a, k);
-  bfly4<S>(x[0], x[2], x[4], x[6]);
-  bfly4<S>(x[1], x[3], x[5], x[7]);
-  // Block 1 (positions 2,3) takes w^2j, block 2 (4,5) w^j, block 3 (6,7) w^3j.
-  x[3] = twc<S, 2, 8>(x[3]);
-  x[5] = twc<S, 1, 8>(x[5]);
-  x[7] = twc<S, 3, 8>(x[7]);
-  for (int b = 0; b < 8; b += 2) {
-    Cx u = x[b], v = x[b + 1];
-    x[b] = add(u, v);
-    x[b + 1] = sub(u, v);
-  }
-  for (int k = 0; k < 8; ++k) st(a, k, x[k]);
-}
-
-template <int S>
-inline void leaf16(double* a) {
-  Cx x[16];
-  for (int k = 0; k < 16; ++k) x[k] = ld(a, k);
-  bfly4<S>(x[0], x[4], x[8], x[12]);
-  bfly4<S>(x[1], x[5], x[9], x[13]);
-  bfly4<S>(x[2], x[6], x[10], x[14]);
-  bfly4<S>(x[3], x[7], x[11], x[15]);
-  x[5] = twc<S, 2, 16>(x[5]);
-  x[6] = twc<S, 4, 16>(x[6]);
-  x[7] = twc<S, 6, 16>(x[7]);
-  x[9] = twc<S, 1, 16>(x[9]);
-  x[10] = twc<S, 2, 16>(x[10]);
-  x[11] = twc<S, 3, 16>(x[11]);
-  x[13] = twc<S, 3, 16>(x[13]);
-  x[14] = twc<S, 6, 16>(x[14]);
-  x[15] = twc<S, 9, 16>(x[15]);
-  for (int b = 0; b < 16; b += 4) bfly4<S>(x[b], x[b + 1], x[b + 2], x[b + 3]);
-  for (int k = 0; k < 16; ++k) st(a, k, x[k]);
-}
-
-// Twiddle of angle index t (units of 2 pi / Nt) rotated by R quarter turns.
-template <int R>
-inline void twiddle(const double* w, int t, double& c, double& s) {
-  double tc = w[2 * t], ts = w[2 * t + 1];
-  if constexpr (R == 0) {
-    c = tc;
-    s = ts;
-  } else if constexpr (R == 1) {
-    c = -ts;
-    s = tc;
-  } else {
-    c = -tc;
-    s = -ts;
-  }
-}
-
-// Radix-4 butterflies j0 <= j < j1 of one group of 4q points; angle index of
-// w^j is j * step. R2 and R3 are the quarter turns of w^2j and w^3j, constant
-// over the range.
-template <int S, int R2, int R3>
-inline void pass4Range(double* __restrict a, int q, int j0, int j1, const double* __restrict w,
-                       int step, int quarter) {
-  double* a0 = a;
-  double* a1 = a + 2 * q;
-  double* a2 = a + 4 * q;
-  double* a3 = a + 6 * q;
-  for (int j = j0; j < j1; ++j) {
-    const int t1 = j * step;
-    double c1 = w[2 * t1], s1 = w[2 * t1 + 1], c2, s2, c3, s3;
-    twiddle<R2>(w, 2 * t1 - R2 * quarter, c2, s2);
-    twiddle<R3>(w, 3 * t1 - R3 * quarter, c3, s3);
-    if (S < 0) {
-      s1 = -s1;
-      s2 = -s2;
-      s3 = -s3;
-    }
-    Cx x0 = ld(a0, j), x1 = ld(a1, j), x2 = ld(a2, j), x3 = ld(a3, j);
-    Cx y0 = add(x0, x2), y1 = sub(x0, x2), y2 = add(x1, x3), y3 = rot<S>(sub(x1, x3));
-    st(a0, j, add(y0, y2));
-    st(a1, j, mul(sub(y0, y2), c2, s2));
-    st(a2, j, mul(add(y1, y3), c1, s1));
-    st(a3, j, mul(sub(y1, y3), c3, s3));
-  }
-}
-
-// One radix-4 pass over groups of L points (L >= 32).
-template <int S>
-void pass4(double* a, int n, int L, const double* w, int nt) {
-  const int q = L / 4;
-  const int step = nt / L;
-  const int quarter = nt / 4;
-  // w^3j passes a quarter turn at j = L/12 and a half turn at L/6; w^2j a
-  // quarter turn at L/8.
-  const int ja = (L + 11) / 12, jb = L / 8, jc = (L + 5) / 6;
-  for (int g = 0; g < n; g += L) {
-    double* b = a + 2 * g;
-    pass4Range<S, 0, 0>(b, q, 0, ja, w, step, quarter);
-    pass4Range<S, 0, 1>(b, q, ja, jb, w, step, quarter);
-    pass4Range<S, 1, 1>(b, q, jb, jc, w, step, quarter);
-    pass4Range<S, 1, 2>(b, q, jc, q, w, step, quarter);
-  }
-}
+// ---------------------------------------------------------------- complex core
+//
+// Data are n complex values, a[2k] real and a[2k+1] imaginary parts; S is the
+// sign of the exponent, W = exp(S 2 pi i / n). The transform evaluates the
+// polynomial P(z) = sum x[j] z^j at the powers of W by repeated reduction:
+// P mod (z^M - c) splits into P mod (z^(M/2) - r) and P mod (z^(M/2) + r)
+// with r^2 = c, coefficients p[j] + r p[j + M/2] and p[j] - r p[j + M/2].
+// Every group of a level therefore needs one constant twiddle; two levels at
+// a time (radix 4) need r = w^2 and w, w^3, w being the group's twiddle.
+// Group g (of any level) uses w = W^rev(g), rev over log2(n/4) bits, so one
+// table of the n/4 values W^rev(g), g < n/4, serves every level, and its
+// first n'/4 entries serve any smaller transform of n' points. After the last
+// level position p holds X[rev(p)]; a bit-reversal permutation ends.
+//
+// The table: w[2g] = cos, w[2g + 1] = sin of 2 pi rev(g) / nt, g < nt/4.
 
 // Reverses the bits of the indices of n = 2^m complex values, using
 // 2^floor(m/2) ints of scratch for the reversed half-width indices. With
@@ -245,58 +98,77 @@ void bitReverse(double* a, int n, int* tab) {
   tab[0] = 0;
   for (int b = 0; b < h; ++b)
     for (int x = 0; x < (1 << b); ++x) tab[x + (1 << b)] = tab[x] + (1 << (h - 1 - b));
-  // Index = tab[x] * high + mid * half + y reverses to tab[y] * high + mid * half + x.
+  // Index tab[x] * high + mid * half + y reverses to tab[y] * high + mid * half + x.
   for (int y = 0; y < half; ++y) {
     for (int x = 0; x <= y; ++x) {
       for (int mid = 0; mid < mids; ++mid) {
-        const int i = tab[x] * high + mid * half + y;
-        const int r = tab[y] * high + mid * half + x;
+        const int i = 2 * (tab[x] * high + mid * half + y);
+        const int r = 2 * (tab[y] * high + mid * half + x);
         if (x == y) {
-          if (Conj) a[2 * i + 1] = -a[2 * i + 1];
+          if (Conj) a[i + 1] = -a[i + 1];
           continue;
         }
-        double tr = a[2 * i], ti = a[2 * i + 1];
-        if (Conj) {
-          a[2 * i] = a[2 * r];
-          a[2 * i + 1] = -a[2 * r + 1];
-          a[2 * r] = tr;
-          a[2 * r + 1] = -ti;
-        } else {
-          a[2 * i] = a[2 * r];
-          a[2 * i + 1] = a[2 * r + 1];
-          a[2 * r] = tr;
-          a[2 * r + 1] = ti;
-        }
+        const double tr = a[i], ti = a[i + 1];
+        a[i] = a[r];
+        a[i + 1] = Conj ? -a[r + 1] : a[r + 1];
+        a[r] = tr;
+        a[r + 1] = Conj ? -ti : ti;
       }
     }
   }
 }
 
-// The complete complex transform of n points (n a power of two), natural
-// order in and out. The table holds nw doubles, nw >= n / 2 when n > 16.
+// The twiddles w, w^2, w^3 of group g (g = 0 needs no table entry).
 template <int S>
-void complexFFT(double* a, int n, int* scratch, int nw, const double* w) {
-  if (n <= 1) return;
-  if (n == 2) {
-    leaf2<S>(a);
-    return;
+inline void groupTwiddles(const double* w, int g, double t[6]) {
+  const double c1 = g ? w[2 * g] : 1.0;
+  const double s1 = g ? (S > 0 ? w[2 * g + 1] : -w[2 * g + 1]) : 0.0;
+  const double c2 = c1 * c1 - s1 * s1, s2 = 2 * c1 * s1;
+  t[0] = c1;
+  t[1] = s1;
+  t[2] = c2;
+  t[3] = s2;
+  t[4] = c2 * c1 - s2 * s1;
+  t[5] = c2 * s1 + s2 * c1;
+}
+
+// Portable levels: the first (twiddle-free) radix-2 level when log2 n is odd,
+// then the radix-4 levels.
+template <int S>
+void levelsGeneric(double* a, int n, const double* w) {
+  int M = n;
+  if (log2i(n) & 1) {
+    const int h = n / 2;
+    for (int j = 0; j < h; ++j) {
+      const Cx x = ld(a, j), y = ld(a, j + h);
+      st(a, j, add(x, y));
+      st(a, j + h, sub(x, y));
+    }
+    M = h;
   }
-  if (n == 4) {
-    leaf4<S>(a);
-  } else if (n == 8) {
-    leaf8<S>(a);
-  } else if (n == 16) {
-    leaf16<S>(a);
-  } else {
-    const int nt = 2 * nw;
-    const int leaf = (log2i(n) & 1) ? 8 : 16;
-    for (int L = n; L > leaf; L /= 4) pass4<S>(a, n, L, w, nt);
-    if (leaf == 8)
-      for (int g = 0; g < n; g += 8) leaf8<S>(a + 2 * g);
-    else
-      for (int g = 0; g < n; g += 16) leaf16<S>(a + 2 * g);
+  for (; M >= 4; M /= 4) {
+    const int q = M / 4;
+    const int groups = n / M;
+    for (int g = 0; g < groups; ++g) {
+      double* b = a + 2 * g * M;
+      double t[6];
+      groupTwiddles<S>(w, g, t);
+      for (int j = 0; j < q; ++j) {
+        Cx x0 = ld(b, j), x1 = ld(b, j + q), x2 = ld(b, j + 2 * q), x3 = ld(b, j + 3 * q);
+        if (g != 0) {
+          x1 = mul(x1, t[0], t[1]);
+          x2 = mul(x2, t[2], t[3]);
+          x3 = mul(x3, t[4], t[5]);
+        }
+        const Cx y0 = add(x0, x2), y2 = sub(x0, x2), y1 = add(x1, x3);
+        const Cx y3 = rot<S>(sub(x1, x3));
+        st(b, j, add(y0, y1));
+        st(b, j + q, sub(y0, y1));
+        st(b, j + 2 * q, add(y2, y3));
+        st(b, j + 3 * q, sub(y2, y3));
+      }
+    }
   }
-  bitReverse<false>(a, n, scratch);
 }
 
 // ---------------------------------------------------------------- real split
@@ -305,24 +177,208 @@ void complexFFT(double* a, int n, int* scratch, int nw, const double* w) {
 // with Z its transform, U = Z[k] and V = conj Z[N-k], the real spectrum is
 // Y[k] = U - g D and conj Y[N-k] = V + g D, where D = U - V and
 // g = ((1 - sin t) + i cos t) / 2, t = 2 pi k / n. The inverse uses conj g.
+// The cosine table c holds c[j] = cos(pi j / (2 nc)) / 2.
+
+template <bool Forward>
+inline void splitPair(double* a, int k, int kk, double gr, double gi) {
+  if (!Forward) gi = -gi;
+  const double ur = a[2 * k], ui = a[2 * k + 1];
+  const double vr = a[2 * kk], vi = -a[2 * kk + 1];
+  const double dr = ur - vr, di = ui - vi;
+  const double pr = gr * dr - gi * di, pi = gr * di + gi * dr;
+  a[2 * k] = ur - pr;
+  a[2 * k + 1] = ui - pi;
+  a[2 * kk] = vr + pr;
+  a[2 * kk + 1] = -(vi + pi);
+}
+
+template <bool Forward>
+void realSplitGeneric(int n, double* a, int nc, const double* c) {
+  const int N = n / 2;
+  const int stride = 4 * nc / n;
+  for (int k = 1; k < N / 2; ++k)
+    splitPair<Forward>(a, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
+}
+
+// ---------------------------------------------------------------- vector code
+
+#if MOSAL_FFT_X86
+#define MOSAL_VEC __attribute__((target("avx2,fma")))
+
+MOSAL_VEC inline __m256d swapReIm(__m256d x) { return _mm256_permute_pd(x, 0x5); }
+
+// x * (wr + i wi), wr and wi repeated over the two halves of each complex.
+MOSAL_VEC inline __m256d cmulv(__m256d x, __m256d wr, __m256d wi) {
+  return _mm256_fmaddsub_pd(x, wr, _mm256_mul_pd(swapReIm(x), wi));
+}
+
+// y2 + S i y3 and y2 - S i y3.
+template <int S>
+MOSAL_VEC inline void quarterTurn(__m256d y2, __m256d y3, __m256d& plus, __m256d& minus) {
+  const __m256d t = swapReIm(y3);
+  const __m256d as = _mm256_addsub_pd(y2, t);                        // y2r - y3i, y2i + y3r
+  const __m256d sa = _mm256_fmsubadd_pd(y2, _mm256_set1_pd(1.0), t);  // y2r + y3i, y2i - y3r
+  plus = S > 0 ? as : sa;
+  minus = S > 0 ? sa : as;
+}
+
+template <int S>
+MOSAL_VEC void levelsVector(double* a, int n, const double* w) {
+  int M = n;
+  if (log2i(n) & 1) {
+    const int h = n / 2;
+    for (int j = 0; j < h; j += 2) {
+      const __m256d x = _mm256_loadu_pd(a + 2 * j), y = _mm256_loadu_pd(a + 2 * (j + h));
+      _mm256_storeu_pd(a + 2 * j, _mm256_add_pd(x, y));
+      _mm256_storeu_pd(a + 2 * (j + h), _mm256_sub_pd(x, y));
+    }
+    M = h;
+  }
+  // Levels whose groups hold at least two butterflies: vectors along j.
+  for (; M >= 8; M /= 4) {
+    const int q = M / 4;
+    const int groups = n / M;
+    for (int g = 0; g < groups; ++g) {
+      double* b0 = a + 2 * g * M;
+      double* b1 = b0 + 2 * q;
+      double* b2 = b1 + 2 * q;
+      double* b3 = b2 + 2 * q;
+      double t[6];
+      groupTwiddles<S>(w, g, t);
+      const __m256d wr1 = _mm256_set1_pd(t[0]), wi1 = _mm256_set1_pd(t[1]);
+      const __m256d wr2 = _mm256_set1_pd(t[2]), wi2 = _mm256_set1_pd(t[3]);
+      const __m256d wr3 = _mm256_set1_pd(t[4]), wi3 = _mm256_set1_pd(t[5]);
+      for (int j = 0; j < 2 * q; j += 4) {
+        __m256d x0 = _mm256_loadu_pd(b0 + j), x1 = _mm256_loadu_pd(b1 + j);
+        __m256d x2 = _mm256_loadu_pd(b2 + j), x3 = _mm256_loadu_pd(b3 + j);
+        if (g != 0) {
+          x1 = cmulv(x1, wr1, wi1);
+          x2 = cmulv(x2, wr2, wi2);
+          x3 = cmulv(x3, wr3, wi3);
+        }
+        const __m256d y0 = _mm256_add_pd(x0, x2), y2 = _mm256_sub_pd(x0, x2);
+        const __m256d y1 = _mm256_add_pd(x1, x3), y3 = _mm256_sub_pd(x1, x3);
+        __m256d o2, o3;
+        quarterTurn<S>(y2, y3, o2, o3);
+        _mm256_storeu_pd(b0 + j, _mm256_add_pd(y0, y1));
+        _mm256_storeu_pd(b1 + j, _mm256_sub_pd(y0, y1));
+        _mm256_storeu_pd(b2 + j, o2);
+        _mm256_storeu_pd(b3 + j, o3);
+      }
+    }
+  }
+  // The last level: groups of four points, two groups per vector.
+  const __m256d conj = S > 0 ? _mm256_setzero_pd() : _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+  const int groups = n / 4;
+  for (int g = 0; g < groups; g += 2) {
+    double* p = a + 8 * g;
+    const __m256d v0 = _mm256_loadu_pd(p), v1 = _mm256_loadu_pd(p + 4);
+    const __m256d v2 = _mm256_loadu_pd(p + 8), v3 = _mm256_loadu_pd(p + 12);
+    __m256d x0 = _mm256_permute2f128_pd(v0, v2, 0x20);
+    __m256d x1 = _mm256_permute2f128_pd(v0, v2, 0x31);
+    __m256d x2 = _mm256_permute2f128_pd(v1, v3, 0x20);
+    __m256d x3 = _mm256_permute2f128_pd(v1, v3, 0x31);
+    const __m256d w1 = _mm256_xor_pd(_mm256_loadu_pd(w + 2 * g), conj);
+    const __m256d wr1 = _mm256_movedup_pd(w1), wi1 = _mm256_permute_pd(w1, 0xF);
+    const __m256d w2 = cmulv(w1, wr1, wi1);
+    const __m256d wr2 = _mm256_movedup_pd(w2), wi2 = _mm256_permute_pd(w2, 0xF);
+    const __m256d w3 = cmulv(w2, wr1, wi1);
+    const __m256d wr3 = _mm256_movedup_pd(w3), wi3 = _mm256_permute_pd(w3, 0xF);
+    x1 = cmulv(x1, wr1, wi1);
+    x2 = cmulv(x2, wr2, wi2);
+    x3 = cmulv(x3, wr3, wi3);
+    const __m256d y0 = _mm256_add_pd(x0, x2), y2 = _mm256_sub_pd(x0, x2);
+    const __m256d y1 = _mm256_add_pd(x1, x3), y3 = _mm256_sub_pd(x1, x3);
+    const __m256d o0 = _mm256_add_pd(y0, y1), o1 = _mm256_sub_pd(y0, y1);
+    __m256d o2, o3;
+    quarterTurn<S>(y2, y3, o2, o3);
+    _mm256_storeu_pd(p, _mm256_permute2f128_pd(o0, o1, 0x20));
+    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(o2, o3, 0x20));
+    _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(o0, o1, 0x31));
+    _mm256_storeu_pd(p + 12, _mm256_permute2f128_pd(o2, o3, 0x31));
+  }
+}
+
+// Two pairs (k, N-k) and (k+1, N-k-1) per step.
+template <bool Forward>
+MOSAL_VEC void realSplitVector(int n, double* a, int nc, const double* c) {
+  const int N = n / 2;
+  const int stride = 4 * nc / n;
+  const __m256d conj = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+  const __m256d half = _mm256_set1_pd(0.5);
+  int k = 1;
+  for (; k + 1 < N / 2; k += 2) {
+    const int kk = N - k;
+    const __m256d u = _mm256_loadu_pd(a + 2 * k);
+    const __m256d vRaw = _mm256_loadu_pd(a + 2 * (kk - 1));
+    const __m256d v = _mm256_xor_pd(_mm256_permute2f128_pd(vRaw, vRaw, 0x01), conj);
+    __m256d sinHalf, cosHalf;  // (sin t) / 2 and (cos t) / 2 for k and k+1, each twice
+    if (stride == 1) {
+      const __m128d cs = _mm_loadu_pd(c + k);               // c[k], c[k+1]
+      const __m128d sn = _mm_loadu_pd(c + nc - k - 1);      // c[nc-k-1], c[nc-k]
+      cosHalf = _mm256_permute4x64_pd(_mm256_castpd128_pd256(cs), 0x50);
+      sinHalf = _mm256_permute4x64_pd(_mm256_castpd128_pd256(sn), 0x05);
+    } else {
+      const double c0 = c[k * stride], c1 = c[(k + 1) * stride];
+      const double s0 = c[nc - k * stride], s1 = c[nc - (k + 1) * stride];
+      cosHalf = _mm256_set_pd(c1, c1, c0, c0);
+      sinHalf = _mm256_set_pd(s1, s1, s0, s0);
+    }
+    const __m256d gr = _mm256_sub_pd(half, sinHalf);
+    const __m256d gi = Forward ? cosHalf : _mm256_xor_pd(cosHalf, _mm256_set1_pd(-0.0));
+    const __m256d d = _mm256_sub_pd(u, v);
+    const __m256d p = cmulv(d, gr, gi);
+    _mm256_storeu_pd(a + 2 * k, _mm256_sub_pd(u, p));
+    const __m256d vNew = _mm256_xor_pd(_mm256_add_pd(v, p), conj);
+    _mm256_storeu_pd(a + 2 * (kk - 1), _mm256_permute2f128_pd(vNew, vNew, 0x01));
+  }
+  for (; k < N / 2; ++k) splitPair<Forward>(a, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
+}
+
+bool vectorUnitPresent() {
+  static const bool present = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return present;
+}
+#else
+bool vectorUnitPresent() { return false; }
+#endif
+
+std::atomic<bool> vectorAllowed{true};
+
+inline bool useVector() {
+  return vectorUnitPresent() && vectorAllowed.load(std::memory_order_relaxed);
+}
+
+// The complete complex transform of n points (n a power of two), natural
+// order in and out. The table w holds at least n/4 complex values.
+template <int S>
+void complexFFT(double* a, int n, int* scratch, const double* w) {
+  if (n <= 1) return;
+  if (n == 2) {
+    const Cx x = ld(a, 0), y = ld(a, 1);
+    st(a, 0, add(x, y));
+    st(a, 1, sub(x, y));
+    return;
+  }
+#if MOSAL_FFT_X86
+  if (n >= 8 && useVector())
+    levelsVector<S>(a, n, w);
+  else
+#endif
+    levelsGeneric<S>(a, n, w);
+  bitReverse<false>(a, n, scratch);
+}
 
 template <bool Forward>
 void realSplit(int n, double* a, int nc, const double* c) {
-  const int N = n / 2;
-  if (N < 4) return;  // no pairs besides k = 0 and k = N/2, which need nothing
-  const int stride = 4 * nc / n;
-  for (int k = 1, kk = N - 1; k < N / 2; ++k, --kk) {
-    const double gr = 0.5 - c[nc - k * stride];
-    const double gi = Forward ? c[k * stride] : -c[k * stride];
-    const double ur = a[2 * k], ui = a[2 * k + 1];
-    const double vr = a[2 * kk], vi = -a[2 * kk + 1];
-    const double dr = ur - vr, di = ui - vi;
-    const double pr = gr * dr - gi * di, pi = gr * di + gi * dr;
-    a[2 * k] = ur - pr;
-    a[2 * k + 1] = ui - pi;
-    a[2 * kk] = vr + pr;
-    a[2 * kk + 1] = -(vi + pi);
+  if (n < 8) return;  // no pairs besides k = 0 and k = n/4, which need nothing
+#if MOSAL_FFT_X86
+  if (useVector()) {
+    realSplitVector<Forward>(n, a, nc, c);
+    return;
   }
+#endif
+  realSplitGeneric<Forward>(n, a, nc, c);
 }
 
 // ---------------------------------------------------------------- rotations
@@ -359,16 +415,19 @@ void makewt(int nw, int* ip, double* w) {
   ip[1] = 0;
   if (nw < 2) return;
   const int nt = 2 * nw;  // the complex transform the table serves
-  const double delta = 2.0 * kPi / nt;
   const int count = nt / 4;
-  for (int k = 0; k < count; ++k) {
-    // The second octant is taken from the first, mirrored, for accuracy.
-    if (2 * k <= count) {
-      w[2 * k] = std::cos(delta * k);
-      w[2 * k + 1] = std::sin(delta * k);
+  const int bits = log2i(count);
+  const double delta = 2.0 * kPi / nt;
+  for (int g = 0; g < count; ++g) {
+    int r = 0;
+    for (int b = 0, x = g; b < bits; ++b, x >>= 1) r = (r << 1) | (x & 1);
+    // Angles past the first octant are taken from their mirror, for accuracy.
+    if (2 * r <= count) {
+      w[2 * g] = std::cos(delta * r);
+      w[2 * g + 1] = std::sin(delta * r);
     } else {
-      w[2 * k] = std::sin(delta * (count - k));
-      w[2 * k + 1] = std::cos(delta * (count - k));
+      w[2 * g] = std::sin(delta * (count - r));
+      w[2 * g + 1] = std::cos(delta * (count - r));
     }
   }
 }
@@ -385,14 +444,15 @@ void makect(int nc, int* ip, double* c) {
   }
 }
 
+// A table of nw doubles serves complex transforms of up to 2 * nw points.
 void cftfsub(int n, double* a, int* ip, int nw, double* w) {
-  if (n < 2 || !isPow2(n)) return;
-  complexFFT<1>(a, n / 2, ip, nw, w);
+  if (n < 2 || !isPow2(n) || (n >= 16 && nw < n / 4)) return;
+  complexFFT<1>(a, n / 2, ip, w);
 }
 
 void cftbsub(int n, double* a, int* ip, int nw, double* w) {
-  if (n < 2 || !isPow2(n)) return;
-  complexFFT<-1>(a, n / 2, ip, nw, w);
+  if (n < 2 || !isPow2(n) || (n >= 16 && nw < n / 4)) return;
+  complexFFT<-1>(a, n / 2, ip, w);
 }
 
 void bitrv2(int n, int* ip, double* a) {
@@ -406,22 +466,22 @@ void bitrv2conj(int n, int* ip, double* a) {
 }
 
 void rftfsub(int n, double* a, int nc, double* c) {
-  if (n < 2 || !isPow2(n)) return;
+  if (n < 2 || !isPow2(n) || nc < n / 4) return;
   realSplit<true>(n, a, nc, c);
 }
 
 void rftbsub(int n, double* a, int nc, double* c) {
-  if (n < 2 || !isPow2(n)) return;
+  if (n < 2 || !isPow2(n) || nc < n / 4) return;
   realSplit<false>(n, a, nc, c);
 }
 
 void dctsub(int n, double* a, int nc, double* c) {
-  if (n < 2 || !isPow2(n)) return;
+  if (n < 2 || !isPow2(n) || nc < n) return;
   rotate<false>(n, a, nc, c);
 }
 
 void dstsub(int n, double* a, int nc, double* c) {
-  if (n < 2 || !isPow2(n)) return;
+  if (n < 2 || !isPow2(n) || nc < n) return;
   rotate<true>(n, a, nc, c);
 }
 
@@ -586,3 +646,12 @@ void dfst(int n, double* a, double* t, int* ip, double* w) {
 }
 
 }  // extern "C"
+
+namespace MorvaneLib {
+
+bool fftVectorCode(bool allowed) {
+  vectorAllowed.store(allowed, std::memory_order_relaxed);
+  return vectorUnitPresent();
+}
+
+}  // namespace MorvaneLib

@@ -97,6 +97,13 @@ void dstsub(int n, double* a, int nc, double* c);
 
 #ifdef __cplusplus
 }
+
+namespace MorvaneLib {
+// The transforms use AVX2/FMA vector code where the processor has it; false
+// keeps them on the portable code (for comparisons). Answers whether the
+// processor has the vector unit. Applies to calls that start afterwards.
+bool fftVectorCode(bool allowed);
+}  // namespace MorvaneLib
 #endif
 
 #endif

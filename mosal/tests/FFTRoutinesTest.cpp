@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "mosal/FFTRoutines.h"
@@ -61,15 +62,22 @@ double maxAbsDiff(const std::vector<double>& a, const std::vector<double>& b) {
 // Tolerance for a transform of n terms of magnitude <= 1.
 double tol(int n) { return 1e-13 * n * (1 + std::log2(static_cast<double>(n))); }
 
+// cos and sin of 2 pi t / n for t < n, in long double.
+struct Circle {
+  std::vector<long double> c, s;
+  explicit Circle(long long n) : c(n), s(n) {
+    for (long long t = 0; t < n; ++t) cosSinPi(2 * t, n, c[t], s[t]);
+  }
+};
+
 std::vector<double> directComplex(const std::vector<double>& x, int sign) {
   const long long n = static_cast<long long>(x.size() / 2);
+  const Circle circle(n);
   std::vector<double> out(x.size());
   for (long long k = 0; k < n; ++k) {
     long double re = 0, im = 0;
-    for (long long j = 0; j < n; ++j) {
-      long double c, s;
-      cosSinPi(2 * j * k, n, c, s);
-      s *= sign;
+    for (long long j = 0, t = 0; j < n; ++j, t = (t + k) % n) {
+      const long double c = circle.c[t], s = sign * circle.s[t];
       re += x[2 * j] * c - x[2 * j + 1] * s;
       im += x[2 * j] * s + x[2 * j + 1] * c;
     }
@@ -82,14 +90,13 @@ std::vector<double> directComplex(const std::vector<double>& x, int sign) {
 // The packed real spectrum of rdft(n, 1).
 std::vector<double> directReal(const std::vector<double>& a) {
   const long long n = static_cast<long long>(a.size());
+  const Circle circle(n);
   std::vector<double> out(a.size());
   for (long long k = 0; k <= n / 2; ++k) {
     long double re = 0, im = 0;
-    for (long long j = 0; j < n; ++j) {
-      long double c, s;
-      cosSinPi(2 * j * k, n, c, s);
-      re += a[j] * c;
-      im += a[j] * s;
+    for (long long j = 0, t = 0; j < n; ++j, t = (t + k) % n) {
+      re += a[j] * circle.c[t];
+      im += a[j] * circle.s[t];
     }
     if (k == 0)
       out[0] = static_cast<double>(re);
@@ -103,9 +110,17 @@ std::vector<double> directReal(const std::vector<double>& a) {
   return out;
 }
 
+// Every transform runs once on the vector code (where the processor has it)
+// and once on the portable code.
+class FFTRoutinesPaths : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { MorvaneLib::fftVectorCode(GetParam()); }
+  void TearDown() override { MorvaneLib::fftVectorCode(true); }
+};
+
 }  // namespace
 
-TEST(FFTRoutines, ComplexTransformMatchesDirectSumsBothSigns) {
+TEST_P(FFTRoutinesPaths, ComplexTransformMatchesDirectSumsBothSigns) {
   for (int points = 1; points <= 2048; points *= 2) {
     const int n = 2 * points;
     const std::vector<double> x = randomData(n, points);
@@ -122,7 +137,7 @@ TEST(FFTRoutines, ComplexTransformMatchesDirectSumsBothSigns) {
   }
 }
 
-TEST(FFTRoutines, RealTransformMatchesDirectSumsAndInverts) {
+TEST_P(FFTRoutinesPaths, RealTransformMatchesDirectSumsAndInverts) {
   for (int n = 2; n <= 4096; n *= 2) {
     const std::vector<double> x = randomData(n, 100 + n);
     Guarded<int> ip(ipForComplex(n / 2), -3);
@@ -141,7 +156,7 @@ TEST(FFTRoutines, RealTransformMatchesDirectSumsAndInverts) {
   }
 }
 
-TEST(FFTRoutines, InverseRealTransformFollowsItsFormula) {
+TEST_P(FFTRoutinesPaths, InverseRealTransformFollowsItsFormula) {
   const int n = 64;
   const std::vector<double> in = randomData(n, 7);
   std::vector<double> expect(n);
@@ -162,7 +177,7 @@ TEST(FFTRoutines, InverseRealTransformFollowsItsFormula) {
 
 // Tables built for a large transform serve smaller ones (and several kinds
 // of transform) without being rebuilt; a larger transform rebuilds them.
-TEST(FFTRoutines, OneWorkAreaServesSeveralSizesAndKinds) {
+TEST_P(FFTRoutinesPaths, OneWorkAreaServesSeveralSizesAndKinds) {
   const int big = 1024;
   std::vector<int> ip(ipForComplex(big / 2) + 4, 0);
   std::vector<double> w(big * 5 / 4);
@@ -189,7 +204,7 @@ TEST(FFTRoutines, OneWorkAreaServesSeveralSizesAndKinds) {
   EXPECT_LE(maxAbsDiff(r, directReal(x)), tol(256));
 }
 
-TEST(FFTRoutines, CosineAndSineTransformsMatchDefinitions) {
+TEST_P(FFTRoutinesPaths, CosineAndSineTransformsMatchDefinitions) {
   for (int n = 2; n <= 512; n *= 2) {
     const std::vector<double> x = randomData(n, 300 + n);
     std::vector<double> dct2(n), dct3(n), dst2(n), dst3(n);
@@ -251,7 +266,7 @@ TEST(FFTRoutines, CosineAndSineTransformsMatchDefinitions) {
   }
 }
 
-TEST(FFTRoutines, SymmetricTransformsMatchDefinitionsAndKeepToWorkAreas) {
+TEST_P(FFTRoutinesPaths, SymmetricTransformsMatchDefinitionsAndKeepToWorkAreas) {
   for (int n = 2; n <= 1024; n *= 2) {
     const std::vector<double> x = randomData(n + 1, 500 + n);
     std::vector<double> cExpect(n + 1), sExpect(n, 0.0);
@@ -345,3 +360,8 @@ TEST(FFTRoutines, LengthsThatAreNotPowersOfTwoLeaveDataAlone) {
   dfct(1, a.data(), w.data(), ip.data(), w.data());
   EXPECT_EQ(a, (std::vector<double>{2.0, 3.0}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Code, FFTRoutinesPaths, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& i) {
+                           return std::string(i.param ? "Vector" : "Portable");
+                         });
