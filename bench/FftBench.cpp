@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "FftBench: spectra differ from FFTW's for n = %d\n", n);
       return 1;
     }
-  benchmark::Initialize(&argc, argv);
+  std::vector<char*> args = RatioReporter::withRepetitions(argc, argv, "5");
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   RatioReporter reporter;
   for (const char* n : {"256", "1024", "4096"})
     reporter.addPair(std::string("BM_Rdft_Mosal/") + n, std::string("BM_Rdft_FFTW/") + n);

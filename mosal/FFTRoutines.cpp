@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #define MOSAL_FFT_X86 1
@@ -83,39 +84,36 @@ inline void st(double* a, int k, Cx v) {
 // Reverses the bits of the indices of n = 2^m complex values, using
 // 2^floor(m/2) ints of scratch for the reversed half-width indices. With
 // Conj the imaginary parts are negated as well.
+inline void swap16(double* p, double* q) {
+  double t[2];
+  std::memcpy(t, p, sizeof t);
+  std::memcpy(p, q, sizeof t);
+  std::memcpy(q, t, sizeof t);
+}
+
 template <bool Conj>
 void bitReverse(double* a, int n, int* tab) {
   const int m = log2i(n);
-  if (m <= 1) {
-    if (Conj)
-      for (int k = 0; k < n; ++k) a[2 * k + 1] = -a[2 * k + 1];
-    return;
-  }
-  const int h = m / 2;
-  const int half = 1 << h;        // indices of h bits
-  const int high = 1 << (m - h);  // weight of the top h bits
-  const int mids = (m & 1) ? 2 : 1;
-  tab[0] = 0;
-  for (int b = 0; b < h; ++b)
-    for (int x = 0; x < (1 << b); ++x) tab[x + (1 << b)] = tab[x] + (1 << (h - 1 - b));
-  // Index tab[x] * high + mid * half + y reverses to tab[y] * high + mid * half + x.
-  for (int y = 0; y < half; ++y) {
-    for (int x = 0; x <= y; ++x) {
+  if (m > 1) {
+    const int h = m / 2;
+    const int half = 1 << h;        // indices of h bits
+    const int high = 1 << (m - h);  // weight of the top h bits
+    const int mids = (m & 1) ? 2 : 1;
+    tab[0] = 0;
+    for (int b = 0; b < h; ++b)
+      for (int x = 0; x < (1 << b); ++x) tab[x + (1 << b)] = tab[x] + (1 << (h - 1 - b));
+    // Index tab[x] * high + mid * half + y reverses to tab[y] * high + mid * half + x;
+    // x = y are fixed points.
+    for (int y = 1; y < half; ++y) {
       for (int mid = 0; mid < mids; ++mid) {
-        const int i = 2 * (tab[x] * high + mid * half + y);
-        const int r = 2 * (tab[y] * high + mid * half + x);
-        if (x == y) {
-          if (Conj) a[i + 1] = -a[i + 1];
-          continue;
-        }
-        const double tr = a[i], ti = a[i + 1];
-        a[i] = a[r];
-        a[i + 1] = Conj ? -a[r + 1] : a[r + 1];
-        a[r] = tr;
-        a[r + 1] = Conj ? -ti : ti;
+        double* const base = a + 2 * (mid * half + y);
+        double* const rev = a + 2 * (tab[y] * high + mid * half);
+        for (int x = 0; x < y; ++x) swap16(base + 2 * tab[x] * high, rev + 2 * x);
       }
     }
   }
+  if (Conj)
+    for (int k = 0; k < n; ++k) a[2 * k + 1] = -a[2 * k + 1];
 }
 
 // The twiddles w, w^2, w^3 of group g (g = 0 needs no table entry).
@@ -180,16 +178,16 @@ void levelsGeneric(double* a, int n, const double* w) {
 // The cosine table c holds c[j] = cos(pi j / (2 nc)) / 2.
 
 template <bool Forward>
-inline void splitPair(double* a, int k, int kk, double gr, double gi) {
+inline void splitPair(const double* src, double* dst, int k, int kk, double gr, double gi) {
   if (!Forward) gi = -gi;
-  const double ur = a[2 * k], ui = a[2 * k + 1];
-  const double vr = a[2 * kk], vi = -a[2 * kk + 1];
+  const double ur = src[2 * k], ui = src[2 * k + 1];
+  const double vr = src[2 * kk], vi = -src[2 * kk + 1];
   const double dr = ur - vr, di = ui - vi;
   const double pr = gr * dr - gi * di, pi = gr * di + gi * dr;
-  a[2 * k] = ur - pr;
-  a[2 * k + 1] = ui - pi;
-  a[2 * kk] = vr + pr;
-  a[2 * kk + 1] = -(vi + pi);
+  dst[2 * k] = ur - pr;
+  dst[2 * k + 1] = ui - pi;
+  dst[2 * kk] = vr + pr;
+  dst[2 * kk + 1] = -(vi + pi);
 }
 
 template <bool Forward>
@@ -197,7 +195,7 @@ void realSplitGeneric(int n, double* a, int nc, const double* c) {
   const int N = n / 2;
   const int stride = 4 * nc / n;
   for (int k = 1; k < N / 2; ++k)
-    splitPair<Forward>(a, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
+    splitPair<Forward>(a, a, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
 }
 
 // ---------------------------------------------------------------- vector code
@@ -222,10 +220,78 @@ MOSAL_VEC inline void quarterTurn(__m256d y2, __m256d y3, __m256d& plus, __m256d
   minus = S > 0 ? sa : as;
 }
 
+// The radix-4 butterflies of two groups of four points at pa and pb, whose
+// twiddles w are in the two halves of w1; output k of both groups in ok.
 template <int S>
-MOSAL_VEC void levelsVector(double* a, int n, const double* w) {
+MOSAL_VEC inline void lastButterflies(const double* pa, const double* pb, __m256d w1, __m256d& o0,
+                                      __m256d& o1, __m256d& o2, __m256d& o3) {
+  const __m256d va0 = _mm256_loadu_pd(pa), va1 = _mm256_loadu_pd(pa + 4);
+  const __m256d vb0 = _mm256_loadu_pd(pb), vb1 = _mm256_loadu_pd(pb + 4);
+  const __m256d x0 = _mm256_permute2f128_pd(va0, vb0, 0x20);
+  __m256d x1 = _mm256_permute2f128_pd(va0, vb0, 0x31);
+  __m256d x2 = _mm256_permute2f128_pd(va1, vb1, 0x20);
+  __m256d x3 = _mm256_permute2f128_pd(va1, vb1, 0x31);
+  const __m256d wr1 = _mm256_movedup_pd(w1), wi1 = _mm256_permute_pd(w1, 0xF);
+  const __m256d w2 = cmulv(w1, wr1, wi1);
+  const __m256d wr2 = _mm256_movedup_pd(w2), wi2 = _mm256_permute_pd(w2, 0xF);
+  const __m256d w3 = cmulv(w2, wr1, wi1);
+  const __m256d wr3 = _mm256_movedup_pd(w3), wi3 = _mm256_permute_pd(w3, 0xF);
+  x1 = cmulv(x1, wr1, wi1);
+  x2 = cmulv(x2, wr2, wi2);
+  x3 = cmulv(x3, wr3, wi3);
+  const __m256d y0 = _mm256_add_pd(x0, x2), y2 = _mm256_sub_pd(x0, x2);
+  const __m256d y1 = _mm256_add_pd(x1, x3), y3 = _mm256_sub_pd(x1, x3);
+  o0 = _mm256_add_pd(y0, y1);
+  o1 = _mm256_sub_pd(y0, y1);
+  quarterTurn<S>(y2, y3, o2, o3);
+}
+
+// Runs every level on a. With out null the last level stays in place (then
+// position p holds X[rev(p)]); otherwise it writes its results to out in
+// natural order, which ends the transform without a permutation pass.
+template <int S>
+MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
   int M = n;
-  if (log2i(n) & 1) {
+  if ((log2i(n) & 1) && n >= 32) {
+    // The twiddle-free radix-2 level and the next radix-4 level in one pass:
+    // the second group's twiddles are w = exp(S i pi / 4), w^2 = S i,
+    // w^3 = S i w.
+    const int e = n / 8;
+    const __m256d sqrtHalf = _mm256_set1_pd(kSqrtHalf);
+    for (int j = 0; j < 2 * e; j += 4) {
+      double* p = a + j;
+      __m256d x[8];
+      for (int k = 0; k < 8; ++k) x[k] = _mm256_loadu_pd(p + 2 * k * e);
+      const __m256d u0 = _mm256_add_pd(x[0], x[4]), v0 = _mm256_sub_pd(x[0], x[4]);
+      const __m256d u1 = _mm256_add_pd(x[1], x[5]), v1 = _mm256_sub_pd(x[1], x[5]);
+      const __m256d u2 = _mm256_add_pd(x[2], x[6]), v2 = _mm256_sub_pd(x[2], x[6]);
+      const __m256d u3 = _mm256_add_pd(x[3], x[7]), v3 = _mm256_sub_pd(x[3], x[7]);
+      // First group: no twiddles.
+      const __m256d y0 = _mm256_add_pd(u0, u2), y2 = _mm256_sub_pd(u0, u2);
+      const __m256d y1 = _mm256_add_pd(u1, u3), y3 = _mm256_sub_pd(u1, u3);
+      __m256d o2, o3;
+      quarterTurn<S>(y2, y3, o2, o3);
+      _mm256_storeu_pd(p, _mm256_add_pd(y0, y1));
+      _mm256_storeu_pd(p + 2 * e, _mm256_sub_pd(y0, y1));
+      _mm256_storeu_pd(p + 4 * e, o2);
+      _mm256_storeu_pd(p + 6 * e, o3);
+      // Second group: w v1 + w^3 v3 = w (v1 + S i v3), w v1 - w^3 v3 = w (v1 - S i v3).
+      __m256d z0, z2, t, tt, r, unused;
+      quarterTurn<S>(v0, v2, z0, z2);
+      quarterTurn<S>(v1, v3, t, tt);
+      quarterTurn<S>(t, t, r, unused);
+      const __m256d z1 = _mm256_mul_pd(r, sqrtHalf);
+      quarterTurn<S>(tt, tt, r, unused);
+      const __m256d z3 = _mm256_mul_pd(r, sqrtHalf);
+      __m256d q2, q3;
+      quarterTurn<S>(z2, z3, q2, q3);
+      _mm256_storeu_pd(p + 8 * e, _mm256_add_pd(z0, z1));
+      _mm256_storeu_pd(p + 10 * e, _mm256_sub_pd(z0, z1));
+      _mm256_storeu_pd(p + 12 * e, q2);
+      _mm256_storeu_pd(p + 14 * e, q3);
+    }
+    M = n / 8;
+  } else if (log2i(n) & 1) {
     const int h = n / 2;
     for (int j = 0; j < h; j += 2) {
       const __m256d x = _mm256_loadu_pd(a + 2 * j), y = _mm256_loadu_pd(a + 2 * (j + h));
@@ -270,52 +336,67 @@ MOSAL_VEC void levelsVector(double* a, int n, const double* w) {
   // The last level: groups of four points, two groups per vector.
   const __m256d conj = S > 0 ? _mm256_setzero_pd() : _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
   const int groups = n / 4;
-  for (int g = 0; g < groups; g += 2) {
-    double* p = a + 8 * g;
-    const __m256d v0 = _mm256_loadu_pd(p), v1 = _mm256_loadu_pd(p + 4);
-    const __m256d v2 = _mm256_loadu_pd(p + 8), v3 = _mm256_loadu_pd(p + 12);
-    __m256d x0 = _mm256_permute2f128_pd(v0, v2, 0x20);
-    __m256d x1 = _mm256_permute2f128_pd(v0, v2, 0x31);
-    __m256d x2 = _mm256_permute2f128_pd(v1, v3, 0x20);
-    __m256d x3 = _mm256_permute2f128_pd(v1, v3, 0x31);
-    const __m256d w1 = _mm256_xor_pd(_mm256_loadu_pd(w + 2 * g), conj);
-    const __m256d wr1 = _mm256_movedup_pd(w1), wi1 = _mm256_permute_pd(w1, 0xF);
-    const __m256d w2 = cmulv(w1, wr1, wi1);
-    const __m256d wr2 = _mm256_movedup_pd(w2), wi2 = _mm256_permute_pd(w2, 0xF);
-    const __m256d w3 = cmulv(w2, wr1, wi1);
-    const __m256d wr3 = _mm256_movedup_pd(w3), wi3 = _mm256_permute_pd(w3, 0xF);
-    x1 = cmulv(x1, wr1, wi1);
-    x2 = cmulv(x2, wr2, wi2);
-    x3 = cmulv(x3, wr3, wi3);
-    const __m256d y0 = _mm256_add_pd(x0, x2), y2 = _mm256_sub_pd(x0, x2);
-    const __m256d y1 = _mm256_add_pd(x1, x3), y3 = _mm256_sub_pd(x1, x3);
-    const __m256d o0 = _mm256_add_pd(y0, y1), o1 = _mm256_sub_pd(y0, y1);
-    __m256d o2, o3;
-    quarterTurn<S>(y2, y3, o2, o3);
-    _mm256_storeu_pd(p, _mm256_permute2f128_pd(o0, o1, 0x20));
-    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(o2, o3, 0x20));
-    _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(o0, o1, 0x31));
-    _mm256_storeu_pd(p + 12, _mm256_permute2f128_pd(o2, o3, 0x31));
+  if (out == nullptr) {
+    for (int g = 0; g < groups; g += 2) {
+      double* p = a + 8 * g;
+      const __m256d w1 = _mm256_xor_pd(_mm256_loadu_pd(w + 2 * g), conj);
+      __m256d o0, o1, o2, o3;
+      lastButterflies<S>(p, p + 8, w1, o0, o1, o2, o3);
+      _mm256_storeu_pd(p, _mm256_permute2f128_pd(o0, o1, 0x20));
+      _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(o2, o3, 0x20));
+      _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(o0, o1, 0x31));
+      _mm256_storeu_pd(p + 12, _mm256_permute2f128_pd(o2, o3, 0x31));
+    }
+    return;
+  }
+  // Output k of group g belongs at rev2(k) * groups + rev(g). Walking the
+  // destination column c = rev(g) in order, the groups rev(c) and rev(c + 1)
+  // share every output vector.
+  int g = 0;  // rev(c) for even c
+  for (int c = 0; c < groups; c += 2) {
+    const int h = g + groups / 2;  // rev(c + 1)
+    const __m256d w1 = _mm256_xor_pd(
+        _mm256_set_m128d(_mm_loadu_pd(w + 2 * h), _mm_loadu_pd(w + 2 * g)), conj);
+    __m256d o0, o1, o2, o3;
+    lastButterflies<S>(a + 8 * g, a + 8 * h, w1, o0, o1, o2, o3);
+    _mm256_storeu_pd(out + 2 * c, o0);
+    _mm256_storeu_pd(out + 2 * (c + 2 * groups), o1);
+    _mm256_storeu_pd(out + 2 * (c + groups), o2);
+    _mm256_storeu_pd(out + 2 * (c + 3 * groups), o3);
+    // Reversed increment of c by 2: bit 1 of c is bit (width - 2) of g.
+    int bit = groups / 4;
+    while (bit && (g & bit)) {
+      g ^= bit;
+      bit >>= 1;
+    }
+    g |= bit;
   }
 }
 
-// Two pairs (k, N-k) and (k+1, N-k-1) per step.
+// Two pairs (k, N-k) and (k+1, N-k-1) per step, from src to dst (which may
+// be the same array). Z[0] and Z[N/2] are copied as they are.
 template <bool Forward>
-MOSAL_VEC void realSplitVector(int n, double* a, int nc, const double* c) {
+MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, const double* c) {
   const int N = n / 2;
   const int stride = 4 * nc / n;
   const __m256d conj = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
   const __m256d half = _mm256_set1_pd(0.5);
+  if (src != dst) {
+    dst[0] = src[0];
+    dst[1] = src[1];
+    dst[N] = src[N];
+    dst[N + 1] = src[N + 1];
+  }
   int k = 1;
   for (; k + 1 < N / 2; k += 2) {
     const int kk = N - k;
-    const __m256d u = _mm256_loadu_pd(a + 2 * k);
-    const __m256d vRaw = _mm256_loadu_pd(a + 2 * (kk - 1));
+    const __m256d u = _mm256_loadu_pd(src + 2 * k);
+    const __m256d vRaw = _mm256_loadu_pd(src + 2 * (kk - 1));
     const __m256d v = _mm256_xor_pd(_mm256_permute2f128_pd(vRaw, vRaw, 0x01), conj);
     __m256d sinHalf, cosHalf;  // (sin t) / 2 and (cos t) / 2 for k and k+1, each twice
     if (stride == 1) {
-      const __m128d cs = _mm_loadu_pd(c + k);               // c[k], c[k+1]
-      const __m128d sn = _mm_loadu_pd(c + nc - k - 1);      // c[nc-k-1], c[nc-k]
+      const __m128d cs = _mm_loadu_pd(c + k);           // c[k], c[k+1]
+      const __m128d sn = _mm_loadu_pd(c + nc - k - 1);  // c[nc-k-1], c[nc-k]
       cosHalf = _mm256_permute4x64_pd(_mm256_castpd128_pd256(cs), 0x50);
       sinHalf = _mm256_permute4x64_pd(_mm256_castpd128_pd256(sn), 0x05);
     } else {
@@ -328,11 +409,12 @@ MOSAL_VEC void realSplitVector(int n, double* a, int nc, const double* c) {
     const __m256d gi = Forward ? cosHalf : _mm256_xor_pd(cosHalf, _mm256_set1_pd(-0.0));
     const __m256d d = _mm256_sub_pd(u, v);
     const __m256d p = cmulv(d, gr, gi);
-    _mm256_storeu_pd(a + 2 * k, _mm256_sub_pd(u, p));
+    _mm256_storeu_pd(dst + 2 * k, _mm256_sub_pd(u, p));
     const __m256d vNew = _mm256_xor_pd(_mm256_add_pd(v, p), conj);
-    _mm256_storeu_pd(a + 2 * (kk - 1), _mm256_permute2f128_pd(vNew, vNew, 0x01));
+    _mm256_storeu_pd(dst + 2 * (kk - 1), _mm256_permute2f128_pd(vNew, vNew, 0x01));
   }
-  for (; k < N / 2; ++k) splitPair<Forward>(a, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
+  for (; k < N / 2; ++k)
+    splitPair<Forward>(src, dst, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
 }
 
 bool vectorUnitPresent() {
@@ -349,6 +431,11 @@ inline bool useVector() {
   return vectorUnitPresent() && vectorAllowed.load(std::memory_order_relaxed);
 }
 
+// Complex values of the stack buffer that lets the last level write its
+// results in natural order (16 KiB); larger transforms, whose data and buffer
+// would no longer share the first-level cache, permute in place.
+constexpr int kBufferPoints = 1024;
+
 // The complete complex transform of n points (n a power of two), natural
 // order in and out. The table w holds at least n/4 complex values.
 template <int S>
@@ -361,9 +448,15 @@ void complexFFT(double* a, int n, int* scratch, const double* w) {
     return;
   }
 #if MOSAL_FFT_X86
-  if (n >= 8 && useVector())
-    levelsVector<S>(a, n, w);
-  else
+  if (n >= 8 && useVector()) {
+    if (n <= kBufferPoints) {
+      alignas(32) double buffer[2 * kBufferPoints];
+      levelsVector<S>(a, n, w, buffer);
+      std::memcpy(a, buffer, 2 * n * sizeof(double));
+      return;
+    }
+    levelsVector<S>(a, n, w, nullptr);
+  } else
 #endif
     levelsGeneric<S>(a, n, w);
   bitReverse<false>(a, n, scratch);
@@ -374,11 +467,29 @@ void realSplit(int n, double* a, int nc, const double* c) {
   if (n < 8) return;  // no pairs besides k = 0 and k = n/4, which need nothing
 #if MOSAL_FFT_X86
   if (useVector()) {
-    realSplitVector<Forward>(n, a, nc, c);
+    realSplitVector<Forward>(n, a, a, nc, c);
     return;
   }
 #endif
   realSplitGeneric<Forward>(n, a, nc, c);
+}
+
+// The forward real transform up to the final a[0], a[1] step: the complex
+// transform's last level writes to a buffer and the split reads it back, so
+// no permutation pass is needed. False when this path does not apply.
+bool forwardRealFused(int n, double* a, int nw, double* w, int nc, const double* c) {
+#if MOSAL_FFT_X86
+  const int points = n / 2;
+  if (points < 8 || points > kBufferPoints || nw < n / 4 || nc < n / 4 || !useVector())
+    return false;
+  alignas(32) double buffer[2 * kBufferPoints];
+  levelsVector<1>(a, points, w, buffer);
+  realSplitVector<true>(n, buffer, a, nc, c);
+  return true;
+#else
+  (void)n, (void)a, (void)nw, (void)w, (void)nc, (void)c;
+  return false;
+#endif
 }
 
 // ---------------------------------------------------------------- rotations
@@ -510,8 +621,10 @@ void rdft(int n, int isgn, double* a, int* ip, double* w) {
   ensureTables(n / 4, n / 4, ip, w);
   const int nw = ip[0], nc = ip[1];
   if (isgn >= 0) {
-    cftfsub(n, a, ip + 2, nw, w);
-    rftfsub(n, a, nc, w + nw);
+    if (!forwardRealFused(n, a, nw, w, nc, w + nw)) {
+      cftfsub(n, a, ip + 2, nw, w);
+      rftfsub(n, a, nc, w + nw);
+    }
     const double x = a[0], y = a[1];
     a[0] = x + y;
     a[1] = x - y;
