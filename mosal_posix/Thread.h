@@ -25,9 +25,12 @@ class Thread {
   explicit Thread(const char* name);
   // Takes ownership of `start`.
   Thread(const char* name, Semaphore* start);
-  // Also creates a PriorityQueue(size, levels, weight, depth), numbers passed through.
-  Thread(const char* name, Semaphore* start, unsigned size, int a, int b, int c);
-  Thread(const char* name, unsigned size, int a, int b, int c);
+  // Also create the message queue, PriorityQueue(itemSize, capacity, levels,
+  // urgentCapacity), with the numbers passed through; the thread owns it.
+  // Throw the queue's LibError as well.
+  Thread(const char* name, Semaphore* start, unsigned itemSize, int capacity, int levels,
+         int urgentCapacity);
+  Thread(const char* name, unsigned itemSize, int capacity, int levels, int urgentCapacity);
   // Wraps an existing thread: named "SELF<id>", no thread of its own; the
   // destructor does not wait.
   explicit Thread(unsigned long id);
