@@ -246,11 +246,11 @@ MOSAL_VEC inline void lastButterflies(const double* pa, const double* pb, __m256
   quarterTurn<S>(y2, y3, o2, o3);
 }
 
-// Runs every level on a. With out null the last level stays in place (then
-// position p holds X[rev(p)]); otherwise it writes its results to out in
-// natural order, which ends the transform without a permutation pass.
+// The levels before the first one with twiddles: for odd log2 n the radix-2
+// level (fused with the next radix-4 level when n >= 32). Returns the group
+// size the remaining levels start from.
 template <int S>
-MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
+MOSAL_VEC int firstLevels256(double* a, int n) {
   int M = n;
   if ((log2i(n) & 1) && n >= 32) {
     // The twiddle-free radix-2 level and the next radix-4 level in one pass:
@@ -300,8 +300,13 @@ MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
     }
     M = h;
   }
-  // Levels whose groups hold at least two butterflies: vectors along j.
-  for (; M >= 8; M /= 4) {
+  return M;
+}
+
+// One radix-4 level over groups of M >= 8 points: vectors along j.
+template <int S>
+MOSAL_VEC void middleLevel256(double* a, int n, int M, const double* w) {
+  {
     const int q = M / 4;
     const int groups = n / M;
     for (int g = 0; g < groups; ++g) {
@@ -333,7 +338,14 @@ MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
       }
     }
   }
-  // The last level: groups of four points, two groups per vector.
+}
+
+// The last level: groups of four points, two groups per vector. With out null
+// it stays in place (then position p holds X[rev(p)]); otherwise it writes
+// its results to out in natural order, which ends the transform without a
+// permutation pass.
+template <int S>
+MOSAL_VEC void lastLevel256(double* a, int n, const double* w, double* out) {
   const __m256d conj = S > 0 ? _mm256_setzero_pd() : _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
   const int groups = n / 4;
   if (out == nullptr) {
@@ -371,6 +383,14 @@ MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
     }
     g |= bit;
   }
+}
+
+// Every level on a; out as for lastLevel256.
+template <int S>
+MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
+  int M = firstLevels256<S>(a, n);
+  for (; M >= 8; M /= 4) middleLevel256<S>(a, n, M, w);
+  lastLevel256<S>(a, n, w, out);
 }
 
 // Two pairs (k, N-k) and (k+1, N-k-1) per step, from src to dst (which may
@@ -417,24 +437,30 @@ MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, co
     splitPair<Forward>(src, dst, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
 }
 
-bool vectorUnitPresent() {
-  static const bool present = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+// Code paths: 0 portable, 1 AVX2 and FMA. (512-bit vectors were tried and
+// gained nothing measurable: the butterflies are limited by the vector ports,
+// which take half as many 512-bit operations per cycle.)
+int pathPresent() {
+  static const int present = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1 : 0;
   return present;
 }
 #else
-bool vectorUnitPresent() { return false; }
+int pathPresent() { return 0; }
 #endif
 
-std::atomic<bool> vectorAllowed{true};
+std::atomic<int> pathAllowed{1};
 
-inline bool useVector() {
-  return vectorUnitPresent() && vectorAllowed.load(std::memory_order_relaxed);
+inline int codePath() {
+  const int allowed = pathAllowed.load(std::memory_order_relaxed);
+  const int present = pathPresent();
+  return allowed < present ? allowed : present;
 }
 
-// Complex values of the stack buffer that lets the last level write its
-// results in natural order (16 KiB); larger transforms, whose data and buffer
-// would no longer share the first-level cache, permute in place.
-constexpr int kBufferPoints = 1024;
+inline bool useVector() { return codePath() >= 1; }
+
+// Complex values of the stack buffer (32 KiB) that lets the last level write
+// its results in natural order; larger transforms permute in place.
+constexpr int kBufferPoints = 2048;
 
 // The complete complex transform of n points (n a power of two), natural
 // order in and out. The table w holds at least n/4 complex values.
@@ -762,9 +788,9 @@ void dfst(int n, double* a, double* t, int* ip, double* w) {
 
 namespace MorvaneLib {
 
-bool fftVectorCode(bool allowed) {
-  vectorAllowed.store(allowed, std::memory_order_relaxed);
-  return vectorUnitPresent();
+int fftCodePath(int highest) {
+  pathAllowed.store(highest, std::memory_order_relaxed);
+  return pathPresent();
 }
 
 }  // namespace MorvaneLib

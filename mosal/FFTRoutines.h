@@ -99,10 +99,12 @@ void dstsub(int n, double* a, int nc, double* c);
 }
 
 namespace MorvaneLib {
-// The transforms use AVX2/FMA vector code where the processor has it; false
-// keeps them on the portable code (for comparisons). Answers whether the
-// processor has the vector unit. Applies to calls that start afterwards.
-bool fftVectorCode(bool allowed);
+// Code paths of the transforms: 0 portable, 1 AVX2 and FMA. The transforms
+// use the best path the processor has, up to `highest` (1 unless set here;
+// 0 serves comparisons and tests). Answers the best path this processor has.
+// Applies to calls that start afterwards. Transforms of up to 4096 doubles
+// use 32 KiB of stack on the vector path.
+int fftCodePath(int highest);
 }  // namespace MorvaneLib
 #endif
 
