@@ -81,9 +81,7 @@ inline void st(double* a, int k, Cx v) {
 //
 // The table: w[2g] = cos, w[2g + 1] = sin of 2 pi rev(g) / nt, g < nt/4.
 
-// Reverses the bits of the indices of n = 2^m complex values, using
-// 2^floor(m/2) ints of scratch for the reversed half-width indices. With
-// Conj the imaginary parts are negated as well.
+// Exchanges two complex values.
 inline void swap16(double* p, double* q) {
   double t[2];
   std::memcpy(t, p, sizeof t);
@@ -91,6 +89,9 @@ inline void swap16(double* p, double* q) {
   std::memcpy(q, t, sizeof t);
 }
 
+// Reverses the bits of the indices of n = 2^m complex values, using
+// 2^floor(m/2) ints of scratch for the reversed half-width indices. With
+// Conj the imaginary parts are negated as well.
 template <bool Conj>
 void bitReverse(double* a, int n, int* tab) {
   const int m = log2i(n);
@@ -394,19 +395,14 @@ MOSAL_VEC void levelsVector(double* a, int n, const double* w, double* out) {
 }
 
 // Two pairs (k, N-k) and (k+1, N-k-1) per step, from src to dst (which may
-// be the same array). Z[0] and Z[N/2] are copied as they are.
-template <bool Forward>
-MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, const double* c) {
+// be the same array). Z[0] and Z[N/2] are copied as they are. Unit is true
+// when the cosine table has exactly the size this transform needs.
+template <bool Forward, bool Unit>
+MOSAL_VEC void realSplitLoop(int n, const double* src, double* dst, int nc, const double* c) {
   const int N = n / 2;
-  const int stride = 4 * nc / n;
+  const int stride = Unit ? 1 : 4 * nc / n;
   const __m256d conj = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
   const __m256d half = _mm256_set1_pd(0.5);
-  if (src != dst) {
-    dst[0] = src[0];
-    dst[1] = src[1];
-    dst[N] = src[N];
-    dst[N + 1] = src[N + 1];
-  }
   int k = 1;
   for (; k + 1 < N / 2; k += 2) {
     const int kk = N - k;
@@ -414,7 +410,7 @@ MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, co
     const __m256d vRaw = _mm256_loadu_pd(src + 2 * (kk - 1));
     const __m256d v = _mm256_xor_pd(_mm256_permute2f128_pd(vRaw, vRaw, 0x01), conj);
     __m256d sinHalf, cosHalf;  // (sin t) / 2 and (cos t) / 2 for k and k+1, each twice
-    if (stride == 1) {
+    if (Unit) {
       const __m128d cs = _mm_loadu_pd(c + k);           // c[k], c[k+1]
       const __m128d sn = _mm_loadu_pd(c + nc - k - 1);  // c[nc-k-1], c[nc-k]
       cosHalf = _mm256_permute4x64_pd(_mm256_castpd128_pd256(cs), 0x50);
@@ -437,11 +433,29 @@ MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, co
     splitPair<Forward>(src, dst, k, N - k, 0.5 - c[nc - k * stride], c[k * stride]);
 }
 
+template <bool Forward>
+MOSAL_VEC void realSplitVector(int n, const double* src, double* dst, int nc, const double* c) {
+  const int N = n / 2;
+  if (src != dst) {
+    dst[0] = src[0];
+    dst[1] = src[1];
+    dst[N] = src[N];
+    dst[N + 1] = src[N + 1];
+  }
+  if (4 * nc == n)
+    realSplitLoop<Forward, true>(n, src, dst, nc, c);
+  else
+    realSplitLoop<Forward, false>(n, src, dst, nc, c);
+}
+
 // Code paths: 0 portable, 1 AVX2 and FMA. (512-bit vectors were tried and
 // gained nothing measurable: the butterflies are limited by the vector ports,
 // which take half as many 512-bit operations per cycle.)
 int pathPresent() {
-  static const int present = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1 : 0;
+  static const int present = [] {
+    __builtin_cpu_init();  // in case this runs from another library's constructor
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1 : 0;
+  }();
   return present;
 }
 #else
