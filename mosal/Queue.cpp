@@ -11,7 +11,7 @@ namespace MorvaneLib {
 
 namespace {
 
-const int kSpins = 30;
+const int kSpins = 100;
 
 inline void _cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -26,15 +26,6 @@ inline void _cpuRelax() {
 QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semaphore(0, false)) {}
 
 QueueSemaphore::~QueueSemaphore() { delete sleepers; }
-
-int QueueSemaphore::tryWait() {
-  int c = count.load(std::memory_order_relaxed);
-  while (c > 0) {
-    if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
-      return 0;
-  }
-  return -1;
-}
 
 void QueueSemaphore::wait() {
   // A short spin (a few microseconds) catches the other side at work: a
@@ -61,9 +52,7 @@ int QueueSemaphore::timedWait(unsigned ms) {
   return 0;
 }
 
-void QueueSemaphore::post() {
-  if (count.fetch_add(1, std::memory_order_release) < 0) sleepers->post();
-}
+void QueueSemaphore::_wake() { sleepers->post(); }
 
 Queue::~Queue() = default;
 
@@ -311,9 +300,11 @@ void PriorityQueue::_cleanup() {
 }
 
 SharedQueue* PriorityQueue::_lane(int priority) {
-  if (priority < 0) return urgent;
   if (priority >= levels) return nullptr;
-  return pq[priority];
+  SharedQueue* q = priority < 0 ? urgent : pq[priority];
+  // A lane without records (no urgent capacity, or fewer records than
+  // levels) can never take one: refuse instead of waiting for ever.
+  return q->getCapacity() > 0 ? q : nullptr;
 }
 
 int PriorityQueue::put(const char* data, unsigned len, int priority) {
