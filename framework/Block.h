@@ -66,6 +66,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "mosal/ConfigTable.h"
@@ -241,8 +242,10 @@ class DataFrame {
 // ---------------------------------------------------------------- wires
 
 // A connection from an output pin to an input pin with its bounded queue.
-// Made and deleted by BlockManager::connectPins/disconnectPins. The counts
-// are readable from any thread.
+// Made by BlockManager::connectPins and taken out of the graph by
+// disconnectPins; a consumer that is handling one of its frames keeps it
+// alive until it is done (getSource() is only meaningful while connected).
+// The counts are readable from any thread.
 class Wire {
  public:
   DataPin* getSource() const { return _source; }
@@ -268,6 +271,9 @@ class Wire {
   // producer when it takes the next frame.
   bool _roomOrWatch();
   void _drain();
+  void _ref();
+  // Drops a reference; the last one drains the queue and deletes the wire.
+  void _unref();
 
   DataPin* _source;
   DataPin* _destination;
@@ -276,6 +282,8 @@ class Wire {
   std::atomic<unsigned> _delivered{0};
   std::atomic<unsigned> _dropped{0};
   std::atomic<bool> _producerWaiting{false};
+  std::atomic<int> _refs{1};    // the graph's, plus consumers at work
+  Painter* _painter = nullptr;  // the source pin's, under the painter lock
 };
 
 // ---------------------------------------------------------------- pins
@@ -573,6 +581,8 @@ class Block : public IOMonitor, public Thread {
   ~Block() override;
 
   void _wake();
+  void _release();
+  bool _outputsReady();
   void _serveRequests();
   void _serveData();
   void _serveClock();
@@ -614,12 +624,16 @@ class Block : public IOMonitor, public Thread {
   std::vector<StatusListener*> _listeners;  // under ControlPin::linkMutex()
   Mutex _wireLock;                   // the input wire list
   std::vector<Wire*> _in;
+  std::vector<std::pair<Wire*, DataFrame*>> _batch;  // block's thread
   std::atomic<bool> _wakePending{false};
   std::atomic<bool> _finished{false};
   std::atomic<bool> _stuck{false};
   Semaphore* _done;
   short _x, _y;
   bool _monitor;
+  bool _started;       // the manager posted the start semaphore
+  bool _finishedSeen;  // _done was taken
+  bool _destroying;    // under the manager's graph lock
   // Clock state (block's thread).
   bool _clockArmed;
   bool _clockOwnsTimeout;

@@ -211,11 +211,17 @@ class BlockManager : public Thread, public Error {
   int _disconnectLocked(Wire* w);
   void _disconnectBlockLocked(Block* b);
   int _destroy(Block* b, bool quitFirst);
-  void _blockEnded(Block* b);
+  // From a block's thread as it ends; safe when the manager is gone.
+  static void _blockEnded(BlockManager* m, Block* b);
+  void _queueEnded(Block* b);
   bool _isWire(Wire* w);
   // Painting, from Block::paint().
-  int _paint(DataPin* pin, DataPin* input, DataBuf* data, dmessage_t* header);
+  int _paint(Wire* wire, DataPin* input, DataBuf* data, dmessage_t* header);
+  // Disconnects a pin that its block removes.
+  void _removePin(DataPin* pin);
   int _protocolKey(Protocol* p, char* out, unsigned size);
+  // Drops the protocol handlers a plug-in left registered.
+  void _dropProtocols(Plugin* plugin);
 
   char _appName[64];
   Splash* _splash;

@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "mosal/DataBuf.h"
 #include "mosal/Error.h"
@@ -188,7 +189,8 @@ class PluginLoader : public Error {
   BlockManager* _manager;
   SharedHash* _byName;
   SharedHash* _byPath;
-  Mutex _lock;  // loading order, instance counts, loads and unloads
+  std::recursive_mutex _loading;  // one load or unload at a time
+  Mutex _lock;                    // loading order, instance counts, texts
   Plugin** _order;
   unsigned _count;
   unsigned _capacity;

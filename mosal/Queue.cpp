@@ -9,18 +9,6 @@
 
 namespace MorvaneLib {
 
-namespace {
-
-const int kSpins = 100;
-
-inline void _cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
-}  // namespace
-
 // ------------------------------------------------------------- QueueSemaphore
 
 QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semaphore(0, false)) {}
@@ -28,12 +16,9 @@ QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semap
 QueueSemaphore::~QueueSemaphore() { delete sleepers; }
 
 void QueueSemaphore::wait() {
-  // A short spin (a few microseconds) catches the other side at work: a
-  // producer and a consumer on two processors then rarely sleep at all.
-  for (int i = 0; i < kSpins; ++i) {
-    if (tryWait() == 0) return;
-    _cpuRelax();
-  }
+  // No spinning: a side that finds the queue empty (or full) sleeps, and the
+  // other side then works through a batch of records on its own instead of
+  // trading cache lines with it record by record.
   if (count.fetch_sub(1, std::memory_order_acquire) > 0) return;
   sleepers->wait();  // a post that saw us waiting posts the Semaphore once
 }

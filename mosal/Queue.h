@@ -22,7 +22,7 @@ namespace MorvaneLib {
 // and the system Semaphore is entered only when a thread has to wait, once
 // per waiter, so a queue that is neither empty nor full costs no system call.
 // (A Semaphore alone issues a wake-up on every post while a woken waiter has
-// not yet run.)
+// not yet run.) Each sits on a cache line of its own.
 class alignas(64) QueueSemaphore {
  public:
   // Throws LibError("Semaphore()", ...).
