@@ -9,6 +9,62 @@
 
 namespace MorvaneLib {
 
+namespace {
+
+const int kSpins = 30;
+
+inline void _cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- QueueSemaphore
+
+QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semaphore(0, false)) {}
+
+QueueSemaphore::~QueueSemaphore() { delete sleepers; }
+
+int QueueSemaphore::tryWait() {
+  int c = count.load(std::memory_order_relaxed);
+  while (c > 0) {
+    if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
+      return 0;
+  }
+  return -1;
+}
+
+void QueueSemaphore::wait() {
+  // A short spin (a few microseconds) catches the other side at work: a
+  // producer and a consumer on two processors then rarely sleep at all.
+  for (int i = 0; i < kSpins; ++i) {
+    if (tryWait() == 0) return;
+    _cpuRelax();
+  }
+  if (count.fetch_sub(1, std::memory_order_acquire) > 0) return;
+  sleepers->wait();  // a post that saw us waiting posts the Semaphore once
+}
+
+int QueueSemaphore::timedWait(unsigned ms) {
+  if (tryWait() == 0) return 0;
+  if (count.fetch_sub(1, std::memory_order_acquire) > 0) return 0;
+  if (sleepers->timedWait(ms) == 0) return 0;
+  // Timed out: withdraw from the waiters, unless a post has already counted
+  // on us, in which case its wake-up is on its way and is ours to take.
+  int c = count.load(std::memory_order_relaxed);
+  while (c < 0) {
+    if (count.compare_exchange_weak(c, c + 1, std::memory_order_relaxed)) return -1;
+  }
+  sleepers->wait();
+  return 0;
+}
+
+void QueueSemaphore::post() {
+  if (count.fetch_add(1, std::memory_order_release) < 0) sleepers->post();
+}
+
 Queue::~Queue() = default;
 
 // ---------------------------------------------------------------- SimpleQueue
@@ -40,7 +96,7 @@ SimpleQueue::SimpleQueue(unsigned size, int cap)
     }
   }
   putPos = getPos = ring;
-  free.store(cap);
+  free = cap;
 }
 
 SimpleQueue::~SimpleQueue() { _freeRing(); }
@@ -56,26 +112,34 @@ void SimpleQueue::_freeRing() {
   ring = putPos = getPos = nullptr;
 }
 
-int SimpleQueue::put(const char* data, unsigned len) {
-  if (free.load(std::memory_order_acquire) <= 0) return -1;
+void SimpleQueue::_putRecord(const char* data, unsigned len) {
   unsigned n = len < itemSize ? len : itemSize;
   if (data == nullptr) n = 0;
   if (n > 0) std::memcpy(putPos->data, data, n);
   putPos->length = n;
   putPos = putPos->next != nullptr ? putPos->next : ring;
-  count.fetch_add(1, std::memory_order_acq_rel);
-  free.fetch_sub(1, std::memory_order_acq_rel);
-  return 0;
 }
 
-int SimpleQueue::get(char* buf, unsigned size) {
-  if (count.load(std::memory_order_acquire) <= 0) return -1;
+void SimpleQueue::_getRecord(char* buf, unsigned size) {
   unsigned n = getPos->length < size ? getPos->length : size;
   if (buf == nullptr) n = 0;
   if (n > 0) std::memcpy(buf, getPos->data, n);
   getPos = getPos->next != nullptr ? getPos->next : ring;
-  count.fetch_sub(1, std::memory_order_acq_rel);
-  free.fetch_add(1, std::memory_order_acq_rel);
+}
+
+int SimpleQueue::put(const char* data, unsigned len) {
+  if (free <= 0) return -1;
+  _putRecord(data, len);
+  count++;
+  free--;
+  return 0;
+}
+
+int SimpleQueue::get(char* buf, unsigned size) {
+  if (count <= 0) return -1;
+  _getRecord(buf, size);
+  count--;
+  free++;
   return 0;
 }
 
@@ -87,8 +151,8 @@ int SimpleQueue::tryPut(const char* data, unsigned len) { return SimpleQueue::pu
 SharedQueue::SharedQueue(unsigned size, int cap)
     : SimpleQueue(size, cap), items(nullptr), slots(nullptr), producers(nullptr), consumers(nullptr) {
   try {
-    items = new Semaphore(0, false);
-    slots = new Semaphore(static_cast<unsigned>(cap), false);
+    items = new QueueSemaphore(0);
+    slots = new QueueSemaphore(cap);
   } catch (...) {
     delete items;
     throw;  // the SimpleQueue part frees the ring
@@ -104,33 +168,27 @@ SharedQueue::~SharedQueue() {
   delete consumers;
 }
 
-int SharedQueue::_store(const char* data, unsigned len) {
+// The semaphores carry the counts: a slot taken from `slots` is a free record
+// at the put position, an item taken from `items` a stored record at the get
+// position. Each post publishes the record copy made before it.
+void SharedQueue::_store(const char* data, unsigned len) {
   producers->lock();
-  int r = SimpleQueue::put(data, len);
+  _putRecord(data, len);
   producers->unlock();
-  // The slot taken guarantees room; should the ring disagree, the slot goes
-  // back rather than announcing a record that is not there.
-  if (r == 0)
-    items->post();
-  else
-    slots->post();
-  return r;
+  items->post();
 }
 
-int SharedQueue::_take(char* buf, unsigned size) {
+void SharedQueue::_take(char* buf, unsigned size) {
   consumers->lock();
-  int r = SimpleQueue::get(buf, size);
+  _getRecord(buf, size);
   consumers->unlock();
-  if (r == 0)
-    slots->post();
-  else
-    items->post();
-  return r;
+  slots->post();
 }
 
 int SharedQueue::put(const char* data, unsigned len) {
-  if (slots->wait() != 0) return -1;
-  return _store(data, len);
+  slots->wait();
+  _store(data, len);
+  return 0;
 }
 
 int SharedQueue::tryPut(const char* data, unsigned len) {
@@ -139,18 +197,16 @@ int SharedQueue::tryPut(const char* data, unsigned len) {
     slots->post();  // give the slot back
     return -1;
   }
-  int r = SimpleQueue::put(data, len);
+  _putRecord(data, len);
   producers->unlock();
-  if (r == 0)
-    items->post();
-  else
-    slots->post();
-  return r;
+  items->post();
+  return 0;
 }
 
 int SharedQueue::get(char* buf, unsigned size) {
-  if (items->wait() != 0) return -1;
-  return _take(buf, size);
+  items->wait();
+  _take(buf, size);
+  return 0;
 }
 
 int SharedQueue::tryGet(char* buf, unsigned size) {
@@ -159,28 +215,30 @@ int SharedQueue::tryGet(char* buf, unsigned size) {
     items->post();  // give the record back
     return -1;
   }
-  int r = SimpleQueue::get(buf, size);
+  _getRecord(buf, size);
   consumers->unlock();
-  if (r == 0)
-    slots->post();
-  else
-    items->post();
-  return r;
+  slots->post();
+  return 0;
 }
 
 int SharedQueue::timedGet(char* buf, unsigned size, unsigned ms) {
   if (items->timedWait(ms) != 0) return -1;
-  return _take(buf, size);
+  _take(buf, size);
+  return 0;
 }
 
 int SharedQueue::_takeNow(char* buf, unsigned size) {
   if (items->tryWait() != 0) return -1;
-  return _take(buf, size);
+  // The caller serialises every consumer of this queue: no consumers' mutex.
+  _getRecord(buf, size);
+  slots->post();
+  return 0;
 }
 
 int SharedQueue::_storeNow(const char* data, unsigned len) {
   if (slots->tryWait() != 0) return -1;
-  return _store(data, len);
+  _store(data, len);
+  return 0;
 }
 
 // -------------------------------------------------------------- PriorityQueue
@@ -220,8 +278,8 @@ PriorityQueue::PriorityQueue(unsigned size, int cap, int lv, int urgentCap)
       drawing_rate[i] = static_cast<int>(threshold[i] * c);
       items_drawn[i] = 0;
     }
-    items = new Semaphore(0, false);
-    slots = new Semaphore(static_cast<unsigned>(capacity), false);
+    items = new QueueSemaphore(0);
+    slots = new QueueSemaphore(capacity);
     drawing = new Mutex();
   } catch (...) {
     _cleanup();
@@ -261,7 +319,7 @@ SharedQueue* PriorityQueue::_lane(int priority) {
 int PriorityQueue::put(const char* data, unsigned len, int priority) {
   SharedQueue* q = _lane(priority);
   if (q == nullptr) return -1;
-  if (slots->wait() != 0) return -1;
+  slots->wait();
   // The level's own put waits while that level is full.
   if (q->put(data, len) != 0) {
     slots->post();
@@ -317,7 +375,7 @@ void PriorityQueue::_draw(char* buf, unsigned size) {
 }
 
 int PriorityQueue::get(char* buf, unsigned size) {
-  if (items->wait() != 0) return -1;
+  items->wait();
   _draw(buf, size);
   return 0;
 }

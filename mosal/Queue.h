@@ -18,6 +18,38 @@
 
 namespace MorvaneLib {
 
+// The counting semaphore of the shared queues: the count lives in an atomic,
+// and the system Semaphore is entered only when a thread has to wait, once
+// per waiter, so a queue that is neither empty nor full costs no system call.
+// (A Semaphore alone issues a wake-up on every post while a woken waiter has
+// not yet run.)
+class alignas(64) QueueSemaphore {
+ public:
+  // Throws LibError("Semaphore()", ...).
+  explicit QueueSemaphore(int initial);
+  ~QueueSemaphore();
+  QueueSemaphore(const QueueSemaphore&) = delete;
+  QueueSemaphore& operator=(const QueueSemaphore&) = delete;
+
+  // Takes one count, waiting as long as needed.
+  void wait();
+  // Takes one count if there is one: 0, or -1 at once.
+  int tryWait();
+  // Waits at most `ms` milliseconds: 0, or -1 on time-out (no count taken).
+  int timedWait(unsigned ms);
+  void post();
+  // Counts available (0 while threads wait).
+  int getValue() const {
+    int v = count.load(std::memory_order_relaxed);
+    return v > 0 ? v : 0;
+  }
+
+ private:
+  // Below zero: minus the number of waiting threads.
+  std::atomic<int> count;
+  Semaphore* sleepers;
+};
+
 // The interface: 0 success, -1 failure (empty, full, refused).
 class Queue {
  public:
@@ -49,7 +81,7 @@ class SimpleQueue : public Queue {
   // -1 when full. tryPut is the same.
   int put(const char* data, unsigned len) override;
   int tryPut(const char* data, unsigned len) override;
-  int getCount() override { return count.load(std::memory_order_relaxed); }
+  int getCount() override { return count; }
 
   unsigned getItemSize() const { return itemSize; }
   int getCapacity() const { return capacity; }
@@ -63,14 +95,23 @@ class SimpleQueue : public Queue {
     Node* prev;
   };
 
+  // Copies a record in at the put position / out at the get position and
+  // advances it; the callers have made sure there is room / a record.
+  void _putRecord(const char* data, unsigned len);
+  void _getRecord(char* buf, unsigned size);
+
   unsigned itemSize;
   int capacity;
   Node* ring;
   Node* putPos;
-  Node* getPos;
-  // Touched by the producer and the consumer side of a SharedQueue.
-  std::atomic<int> count;
-  std::atomic<int> free;
+  // On a cache line of its own: the producer side writes putPos and the
+  // consumer side getPos, and neither should slow the other down.
+  alignas(64) Node* getPos;
+  // Records queued and records free. A SharedQueue keeps these counts in its
+  // semaphores instead (which both of its sides update atomically) and
+  // leaves the two fields alone.
+  int count;
+  int free;
 
  private:
   void _freeRing();
@@ -100,17 +141,19 @@ class SharedQueue : public SimpleQueue {
   int timedGet(char* buf, unsigned size, unsigned ms);
 
   // The non-waiting forms used by PriorityQueue: they never wait for a
-  // record or a free slot, but they do take the side's mutex (held only for
-  // one copy), so they fail only when the queue is really empty or full.
+  // record or a free slot and fail only when the queue is really empty or
+  // full. _storeNow takes the producers' mutex (held for one copy);
+  // _takeNow is for a caller that serialises all consumers of this queue
+  // itself and takes no mutex.
   int _takeNow(char* buf, unsigned size);
   int _storeNow(const char* data, unsigned len);
 
  private:
-  int _take(char* buf, unsigned size);
-  int _store(const char* data, unsigned len);
+  void _take(char* buf, unsigned size);
+  void _store(const char* data, unsigned len);
 
-  Semaphore* items;
-  Semaphore* slots;
+  QueueSemaphore* items;
+  QueueSemaphore* slots;
   Mutex* producers;
   Mutex* consumers;
 };
@@ -170,8 +213,8 @@ class PriorityQueue : public Queue {
   double* threshold;
   int* drawing_rate;
   int* items_drawn;
-  Semaphore* items;
-  Semaphore* slots;
+  QueueSemaphore* items;
+  QueueSemaphore* slots;
   Mutex* drawing;
 };
 

@@ -34,6 +34,37 @@ static_assert(sizeof(Rec) == 48, "record size");
 
 }  // namespace
 
+// Waiters that time out while counts are being posted must neither lose a
+// count nor take one twice: every post is taken exactly once.
+TEST(QueueSemaphore, TimedOutWaitersLoseNoCount) {
+  QueueSemaphore sem(0);
+  const int kPosts = 20000;
+  std::atomic<int> taken{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> waiters;
+  for (int w = 0; w < 3; ++w) {
+    waiters.emplace_back([&, w] {
+      while (!stop.load()) {
+        if ((w == 0 ? sem.tryWait() : sem.timedWait(w == 1 ? 0 : 1)) == 0) taken++;
+      }
+    });
+  }
+  for (int i = 0; i < kPosts; ++i) {
+    sem.post();
+    if (i % 64 == 0) std::this_thread::yield();
+  }
+  Clock::time_point t0 = Clock::now();
+  while (taken.load() < kPosts && msSince(t0) < 20000) Thread::sleep(1);
+  stop = true;
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(taken.load(), kPosts);
+  EXPECT_EQ(sem.getValue(), 0);
+  EXPECT_EQ(sem.tryWait(), -1);
+  sem.post();
+  EXPECT_EQ(sem.getValue(), 1);  // the waiters all left: nobody owed a wake-up
+  EXPECT_EQ(sem.timedWait(0), 0);
+}
+
 TEST(SimpleQueue, BoundsTruncationAndWrapAround) {
   SimpleQueue q(16, 2);
   char big[40];
