@@ -44,8 +44,7 @@ Hash::Hash(unsigned n)
     throw LibError("Hash()", "Out of memory");
   }
   for (unsigned i = 0; i < n; ++i) buckets[i].empty = 1;
-  keyList = new Enumeration(listCapacity(n));
-  valueList = new Enumeration(listCapacity(n));
+  // The two listings are made on first use: many tables are never listed.
 }
 
 Hash::~Hash() {
@@ -206,6 +205,7 @@ int Hash::del(const char* key, unsigned klen) {
 }
 
 Enumeration* Hash::keys() {
+  if (keyList == nullptr) keyList = new Enumeration(listCapacity(bucketCount));
   keyList->clear();
   for (unsigned i = 0; i < bucketCount; ++i)
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
@@ -214,6 +214,7 @@ Enumeration* Hash::keys() {
 }
 
 Enumeration* Hash::values() {
+  if (valueList == nullptr) valueList = new Enumeration(listCapacity(bucketCount));
   valueList->clear();
   for (unsigned i = 0; i < bucketCount; ++i)
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
@@ -256,8 +257,12 @@ int Hash::loadKV(const char* path) {
     return -1;
   }
   int result = 0;
-  int n;
-  while ((n = Utils::getDelim(line, KV_LINE, '\n', f)) != -1) {
+  bool cut = false, inTail = false;
+  while (Utils::getDelim(line, KV_LINE, '\n', f, nullptr, &cut) != -1) {
+    // The rest of an over-long line is no pair of its own.
+    bool skip = inTail;
+    inTail = cut;
+    if (skip) continue;
     // Bytes after an embedded NUL are ignored, like the rest of the record.
     size_t len = std::strlen(line);
     while (len > 0 && (isBlank(line[len - 1]) || line[len - 1] == '\r' || line[len - 1] == '\n'))

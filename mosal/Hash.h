@@ -73,8 +73,10 @@ class Hash : public Error {
   void clear();
   // Entry count, byte count, then bucket index and head collision count.
   void statistics();
-  // key=value text files. 0, or -1 with "open error", "out of memory",
-  // "null value" or "write error" in getErrorString().
+  // key=value text files, one pair a line (lines of up to 4096 characters:
+  // a longer one is cut and its rest ignored; the first occurrence of a key
+  // wins). 0, or -1 with "open error", "out of memory", "null value" or
+  // "write error" in getErrorString().
   int loadKV(const char* path);
   int saveKV(const char* path);
 

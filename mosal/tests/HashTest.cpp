@@ -283,6 +283,18 @@ TEST_F(HashTest, LoadKVFirstOccurrenceWinsAndKeysAreCut) {
   EXPECT_EQ(h.getEntryCount(), 5u);
   std::remove(path.c_str());
 
+  // An over-long line keeps its head; its rest is not read as a pair.
+  std::string longValue(5000, 'v');
+  longValue.replace(4500, 6, "evil=1");
+  writeFile(path, ("k=" + longValue + "\nnext=2\n").c_str());
+  Hash cut(16);
+  ASSERT_EQ(cut.loadKV(path.c_str()), 0);
+  EXPECT_EQ(cut.getEntryCount(), 2u);
+  EXPECT_EQ(std::strlen(cut.get("k", 2)), 4093u);
+  EXPECT_EQ(cut.get("evil", 5), nullptr);
+  EXPECT_STREQ(cut.get("next", 5), "2");
+  std::remove(path.c_str());
+
   Hash missing(8);
   EXPECT_EQ(missing.loadKV("/nonexistent/dir/file.txt"), -1);
   EXPECT_STREQ(missing.getErrorString(), "open error");
