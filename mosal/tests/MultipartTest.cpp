@@ -64,6 +64,7 @@ std::string part(const std::string& body, const char* type = "image/jpeg",
 class MultipartTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    traced = Trace::enabled();
     Trace::setEnabled(false);
     ec = new MultipartXMixedReplaceEC(nullptr, "multipart/x-mixed-replace; boundary=bound");
     ec->getPartConsumers()->pput("image/jpeg", 11, &jpeg);
@@ -71,7 +72,7 @@ class MultipartTest : public ::testing::Test {
   }
   void TearDown() override {
     delete ec;
-    Trace::setEnabled(true);
+    Trace::setEnabled(traced);
   }
   // Feeds the stream in pieces of the given sizes (cycling); the results of
   // all calls must be n.
@@ -84,6 +85,7 @@ class MultipartTest : public ::testing::Test {
       off += n;
     }
   }
+  bool traced = true;
   MultipartXMixedReplaceEC* ec;
   Collector jpeg, text;
 };
