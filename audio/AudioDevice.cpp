@@ -13,8 +13,10 @@
 
 #include "mosal/DataBuf.h"
 #include "mosal/Trace.h"
+#include "mosal/Vector.h"
 
 using MorvaneLib::DataBuf;
+using MorvaneLib::Vector;
 
 namespace {
 
@@ -166,6 +168,22 @@ int AudioDeviceReconfig(const char* name, audio_device_t* dev) {
   MTRACE("iblocksz  = %d\n", dev->iblocksz);
   MTRACE("oblocksz  = %d\n", dev->oblocksz);
   return result;
+}
+
+int AudioDeviceFormats(Vector* formats) {
+  if (formats == nullptr) return -1;
+  while (formats->getCount() > 0)
+    if (formats->removeElement(nullptr, 0, nullptr) == -1) return -1;
+  unsigned room = formats->getElementSize();
+  for (const FormatEntry& f : kFormats) {
+    // A name longer than the element is cut, but keeps a NUL.
+    char name[16] = {};
+    unsigned n = static_cast<unsigned>(std::strlen(f.name)) + 1;
+    if (n > room) n = room;
+    std::memcpy(name, f.name, n - 1);
+    if (formats->addElement(name, n) == -1) return -1;
+  }
+  return 0;
 }
 
 int AudioDeviceGetFormatCode(const char* name) {

@@ -17,6 +17,7 @@
 
 namespace MorvaneLib {
 class DataBuf;
+class Vector;
 }  // namespace MorvaneLib
 
 // Layout: twelve 32-bit fields, then the 80-character error text; no
@@ -54,6 +55,12 @@ int AudioDeviceOpen(const char* name, audio_device_t* dev);
 // 0 when the device took every request unchanged, -2 when it changed one or
 // more (the accepted values are written back into dev), -1 on failure.
 int AudioDeviceReconfig(const char* name, audio_device_t* dev);
+
+// Empties `formats` and appends the ten format names, each with its NUL, in
+// the order MU_LAW A_LAW IMA_ADPCM U8 S16_LE S16_BE S16_NE S8 U16_LE U16_BE.
+// The vector's element size must hold 10 bytes ("IMA_ADPCM"); a shorter
+// element keeps the name cut, still NUL-terminated. -1 for a null vector or when an append fails.
+int AudioDeviceFormats(MorvaneLib::Vector* formats);
 
 // The OSS code of a format name (exact, case-sensitive), -1 if unknown.
 int AudioDeviceGetFormatCode(const char* name);

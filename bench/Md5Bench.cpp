@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Md5Bench: digests differ from OpenSSL's\n");
     return 1;
   }
-  benchmark::Initialize(&argc, argv);
+  std::vector<char*> args = RatioReporter::withRepetitions(argc, argv, "5");
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   RatioReporter reporter;
   reporter.addPair("BM_Md5_Mosal", "BM_Md5_OpenSSL");
   benchmark::RunSpecifiedBenchmarks(&reporter);

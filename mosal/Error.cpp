@@ -8,9 +8,11 @@ namespace MorvaneLib {
 
 LibError::LibError(const char* loc, const char* format, ...) {
   std::snprintf(location, sizeof location, "%s", loc ? loc : "");
+  reason[0] = '\0';
+  if (format == nullptr) return;
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(reason, sizeof reason, format ? format : "", ap);
+  std::vsnprintf(reason, sizeof reason, format, ap);
   va_end(ap);
 }
 

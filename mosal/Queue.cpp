@@ -9,40 +9,16 @@
 
 namespace MorvaneLib {
 
-namespace {
-
-const int kSpins = 30;
-
-inline void _cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
-}  // namespace
-
 // ------------------------------------------------------------- QueueSemaphore
 
 QueueSemaphore::QueueSemaphore(int initial) : count(initial), sleepers(new Semaphore(0, false)) {}
 
 QueueSemaphore::~QueueSemaphore() { delete sleepers; }
 
-int QueueSemaphore::tryWait() {
-  int c = count.load(std::memory_order_relaxed);
-  while (c > 0) {
-    if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
-      return 0;
-  }
-  return -1;
-}
-
 void QueueSemaphore::wait() {
-  // A short spin (a few microseconds) catches the other side at work: a
-  // producer and a consumer on two processors then rarely sleep at all.
-  for (int i = 0; i < kSpins; ++i) {
-    if (tryWait() == 0) return;
-    _cpuRelax();
-  }
+  // No spinning: a side that finds the queue empty (or full) sleeps, and the
+  // other side then works through a batch of records on its own instead of
+  // trading cache lines with it record by record.
   if (count.fetch_sub(1, std::memory_order_acquire) > 0) return;
   sleepers->wait();  // a post that saw us waiting posts the Semaphore once
 }
@@ -61,9 +37,7 @@ int QueueSemaphore::timedWait(unsigned ms) {
   return 0;
 }
 
-void QueueSemaphore::post() {
-  if (count.fetch_add(1, std::memory_order_release) < 0) sleepers->post();
-}
+void QueueSemaphore::_wake() { sleepers->post(); }
 
 Queue::~Queue() = default;
 
@@ -311,9 +285,11 @@ void PriorityQueue::_cleanup() {
 }
 
 SharedQueue* PriorityQueue::_lane(int priority) {
-  if (priority < 0) return urgent;
   if (priority >= levels) return nullptr;
-  return pq[priority];
+  SharedQueue* q = priority < 0 ? urgent : pq[priority];
+  // A lane without records (no urgent capacity, or fewer records than
+  // levels) can never take one: refuse instead of waiting for ever.
+  return q->getCapacity() > 0 ? q : nullptr;
 }
 
 int PriorityQueue::put(const char* data, unsigned len, int priority) {

@@ -22,7 +22,7 @@ namespace MorvaneLib {
 // and the system Semaphore is entered only when a thread has to wait, once
 // per waiter, so a queue that is neither empty nor full costs no system call.
 // (A Semaphore alone issues a wake-up on every post while a woken waiter has
-// not yet run.)
+// not yet run.) Each sits on a cache line of its own.
 class alignas(64) QueueSemaphore {
  public:
   // Throws LibError("Semaphore()", ...).
@@ -34,10 +34,19 @@ class alignas(64) QueueSemaphore {
   // Takes one count, waiting as long as needed.
   void wait();
   // Takes one count if there is one: 0, or -1 at once.
-  int tryWait();
+  int tryWait() {
+    int c = count.load(std::memory_order_relaxed);
+    while (c > 0) {
+      if (count.compare_exchange_weak(c, c - 1, std::memory_order_acquire, std::memory_order_relaxed))
+        return 0;
+    }
+    return -1;
+  }
   // Waits at most `ms` milliseconds: 0, or -1 on time-out (no count taken).
   int timedWait(unsigned ms);
-  void post();
+  void post() {
+    if (count.fetch_add(1, std::memory_order_release) < 0) _wake();
+  }
   // Counts available (0 while threads wait).
   int getValue() const {
     int v = count.load(std::memory_order_relaxed);
@@ -45,6 +54,8 @@ class alignas(64) QueueSemaphore {
   }
 
  private:
+  void _wake();
+
   // Below zero: minus the number of waiting threads.
   std::atomic<int> count;
   Semaphore* sleepers;
@@ -185,7 +196,9 @@ class PriorityQueue : public Queue {
   int put(const char* data, unsigned len) override;
   int tryPut(const char* data, unsigned len) override;
   // Priority < 0 is the urgent lane, 0 .. levels-1 the levels; anything else
-  // is refused with -1. put waits for a slot of the queue and of the level.
+  // is refused with -1, and so is a lane of capacity 0 (urgent capacity 0,
+  // or capacity < levels), which could never take the record. put waits for
+  // a slot of the queue and of the lane.
   int put(const char* data, unsigned len, int priority);
   // Never waits: -1 at once when the queue or the chosen level is full.
   int tryPut(const char* data, unsigned len, int priority);

@@ -8,6 +8,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libhttp-parser-dev libfftw3-dev
+  libevent-dev
   python3
   sip-tester
   pulseaudio pulseaudio-utils

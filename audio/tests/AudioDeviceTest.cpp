@@ -11,6 +11,7 @@
 #include "audio/tests/FakeDsp.h"
 #include "mosal/DataBuf.h"
 #include "mosal/Trace.h"
+#include "mosal/Vector.h"
 
 using MorvaneLib::ALLOC_ONCREATE;
 using MorvaneLib::ALLOC_ONUSE;
@@ -84,6 +85,27 @@ TEST_F(AudioDeviceTest, FormatNamesAndDirectionNames) {
   EXPECT_EQ(0, AudioDeviceCommand("anything", nullptr, "flush"));
   EXPECT_EQ(dev.error, AudioDeviceError(&dev));
   EXPECT_EQ(nullptr, AudioDeviceError(nullptr));
+}
+
+TEST(AudioDeviceFormats, ListsTheTenNamesInOrder) {
+  MorvaneLib::Trace::setEnabled(false);
+  MorvaneLib::Vector formats(16, 5, 3);
+  formats.addElement("stale", 6);
+  ASSERT_EQ(0, AudioDeviceFormats(&formats));
+  const char* want[] = {"MU_LAW", "A_LAW",  "IMA_ADPCM", "U8",     "S16_LE",
+                        "S16_BE", "S16_NE", "S8",        "U16_LE", "U16_BE"};
+  ASSERT_EQ(10u, formats.getCount());
+  for (unsigned i = 0; i < 10; ++i) EXPECT_STREQ(want[i], formats.elementAt(i)) << i;
+  ASSERT_EQ(0, AudioDeviceFormats(&formats));  // asked again: still ten
+  EXPECT_EQ(10u, formats.getCount());
+
+  // Elements too small for a name keep it cut and terminated.
+  MorvaneLib::Vector narrow(4, 5, 3);
+  ASSERT_EQ(0, AudioDeviceFormats(&narrow));
+  EXPECT_STREQ("IMA", narrow.elementAt(2));
+  EXPECT_STREQ("U8", narrow.elementAt(3));
+  EXPECT_EQ(-1, AudioDeviceFormats(nullptr));
+  MorvaneLib::Trace::setEnabled(true);
 }
 
 TEST_F(AudioDeviceTest, PlaybackOpenNegotiatesEveryParameter) {

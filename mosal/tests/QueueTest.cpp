@@ -200,6 +200,13 @@ TEST(PriorityQueue, ConstructionRatesAndRefusedPriorities) {
   EXPECT_EQ(q.getCount(), 0);
   EXPECT_EQ(q.tryGet(b, 8), -1);  // empty: at once
 
+  // Lanes that can hold nothing refuse at once instead of waiting for ever.
+  PriorityQueue noUrgent(8, 2, 4, 0);  // 2 / 4 = 0 records per level
+  EXPECT_EQ(noUrgent.put(b, 8, -1), -1);
+  EXPECT_EQ(noUrgent.put(b, 8, 0), -1);
+  EXPECT_EQ(noUrgent.tryPut(b, 8, 3), -1);
+  EXPECT_EQ(noUrgent.getCount(), 0);
+
   for (int lv : {0, -1}) {
     try {
       PriorityQueue bad(8, 100, lv == 0 ? 0 : 2, lv == 0 ? 5 : -1);
