@@ -1,14 +1,22 @@
 // Stream consumers: MultipartXMixedReplaceEC cuts a multipart/x-mixed-replace stream
 // into parts whatever the size of the pieces it is given, and resynchronises on
 // bad parts; FileWriterEC writes entities and parts to files.
+#include <strings.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+#include <string>
 
 #include "mosal/Hash.h"
 #include "mosal/StreamConsumers.h"
+#include "mosal/TextMessage.h"
 #include "mosal/Trace.h"
+#include "mosal_posix/File.h"
+#include "mosal_posix/Stream.h"
+
 
 namespace MorvaneLib {
 
@@ -242,6 +250,103 @@ int MultipartXMixedReplaceEC::deliver(TextMessage* message, char* data, unsigned
   info.first = firstChunk;
   info.number = partNumber;
   return c->consume(message, data, n, &info) < 0 ? -1 : 0;
+}
+
+}  // namespace MorvaneLib
+
+// ---------------------------------------------------------------- FileWriterEC
+
+namespace MorvaneLib {
+
+FileWriterEC::FileWriterEC(const char* n)
+    : out(nullptr), name(new DataBuf(n ? n : "")), suffix(new DataBuf("")), directory(new DataBuf("")),
+      fileOpen(false), plainName(true), fileBytes(0) {}
+
+FileWriterEC::FileWriterEC(const char* n, const char* s)
+    : out(nullptr), name(new DataBuf(n ? n : "")), suffix(new DataBuf(s ? s : "")),
+      directory(new DataBuf("")), fileOpen(false), plainName(false), fileBytes(0) {}
+
+FileWriterEC::~FileWriterEC() {
+  closeFile();
+  delete name;
+  delete suffix;
+  delete directory;
+}
+
+void FileWriterEC::setDirectory(const char* dir) {
+  const char* d = dir ? dir : "";
+  directory->xcopy(d, static_cast<unsigned>(std::strlen(d)) + 1);
+}
+
+void FileWriterEC::closeFile() {
+  delete out;
+  out = nullptr;
+  fileOpen = false;
+}
+
+int FileWriterEC::openFile(const char* path) {
+  closeFile();
+  MTRACE("* creating file %s\n", path);
+  try {
+    out = new FileOutputStream(path);
+  } catch (LibError& e) {
+    MTRACE_ERR("consume: write error (%s)\n", e.getReason());
+    return -1;
+  }
+  // The stream writes from the first byte without cutting: an older, longer
+  // file of the same name must not leave its tail behind.
+  if (::ftruncate(out->getDescriptor(), 0) != 0) {
+    MTRACE_ERR("consume: write error (%s)\n", std::strerror(errno));
+    closeFile();
+    return -1;
+  }
+  fileOpen = true;
+  fileBytes = 0;
+  return 0;
+}
+
+int FileWriterEC::consume(TextMessage* message, char* data, unsigned n, void* context) {
+  auto* part = static_cast<part_info_t*>(context);
+  MTRACE("TOTAL BYTES IN ENTITY: %u\n", message != nullptr ? message->getEntitySize() : 0u);
+  if (part != nullptr) {
+    MTRACE("this part is %s\n", part->first ? "Yes" : "No");
+    MTRACE("total part size is %d\n", part->size);
+    MTRACE("this part is no. %d\n", part->number);
+  }
+  MTRACE("FileWriterEC: writing %u bytes\n", n);
+  if (n == 0 || data == nullptr) {
+    closeFile();
+    finished.set(1);
+    return -1;
+  }
+  written.set(written.get() + n);
+
+  bool needFile = part != nullptr ? part->first || !fileOpen : !fileOpen;
+  if (needFile) {
+    std::string prefix;
+    const char* dir = directory->getData();
+    if (dir != nullptr && dir[0] != '\0') {
+      File d(dir);
+      if (!d.exists()) d.mkdirs();
+      File again(dir);
+      if (again.isDirectory()) prefix = dir;
+    }
+    std::string path;
+    if (part == nullptr) {
+      path = prefix + name->getData() + (plainName ? "" : suffix->getData());
+    } else {
+      char number[16];
+      std::snprintf(number, sizeof number, "%04d", part->number);
+      path = prefix + name->getData() + number + suffix->getData();
+    }
+    if (openFile(path.c_str()) != 0) return -1;
+  }
+  if (out->write(data, n) < 0) {
+    MTRACE_ERR("consume: write error (%s)\n", out->getErrorString());
+    return -1;
+  }
+  fileBytes += n;
+  return static_cast<int>(n);
 }
 
 }  // namespace MorvaneLib
