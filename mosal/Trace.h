@@ -22,4 +22,10 @@ void setEnabled(bool on);
     if (::MorvaneLib::Trace::enabled()) std::printf(__VA_ARGS__); \
   } while (0)
 
+// The same for the few lines that go to standard error (switched with MTRACE).
+#define MTRACE_ERR(...)                                                     \
+  do {                                                                      \
+    if (::MorvaneLib::Trace::enabled()) std::fprintf(stderr, __VA_ARGS__); \
+  } while (0)
+
 #endif

@@ -10,6 +10,7 @@ PACKAGES=(
   libssl-dev libhttp-parser-dev libfftw3-dev
   libevent-dev
   python3
+  libjpeg62-turbo-dev
   sip-tester
   pulseaudio pulseaudio-utils
   xvfb xauth x11-utils
