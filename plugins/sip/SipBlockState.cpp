@@ -10,6 +10,7 @@
 #include "framework/BlockManager.h"
 #include "mosal/Logger.h"
 #include "plugins/sip/SipConnection.h"
+#include "mosal_posix/Sock.h"
 #include "plugins/sip/SipDialog.h"
 #include "plugins/sip/SipHousekeeper.h"
 #include "plugins/sip/SipProtocol.h"
@@ -168,11 +169,11 @@ void SipBlockState::_forget(SipDialog* d) { _dialogs.erase(d); }
 // --------------------------------------------------------------- connections
 
 SipConnection* SipBlockState::makeConnection(SipProtocol* protocol, int mode) {
-  HttpLikeMessage* in = nullptr;
-  HttpLikeMessage* out = nullptr;
+  SipMessage* in = nullptr;
+  SipMessage* out = nullptr;
   try {
-    in = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
-    out = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+    in = new SipMessage(protocol, 1024, 1024, 32768, 8192);
+    out = new SipMessage(protocol, 1024, 1024, 32768, 8192);
     SipConnection* c = new SipConnection(protocol, in, out, mode);
     c->setBlock(_block);
     _connections.insert(c);
@@ -185,11 +186,11 @@ SipConnection* SipBlockState::makeConnection(SipProtocol* protocol, int mode) {
 }
 
 SipConnection* SipBlockState::acceptConnection(TCPSock* accepted, SipProtocol* protocol) {
-  HttpLikeMessage* in = nullptr;
-  HttpLikeMessage* out = nullptr;
+  SipMessage* in = nullptr;
+  SipMessage* out = nullptr;
   try {
-    in = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
-    out = new HttpLikeMessage(protocol, 1024, 1024, 32768, 8192);
+    in = new SipMessage(protocol, 1024, 1024, 32768, 8192);
+    out = new SipMessage(protocol, 1024, 1024, 32768, 8192);
   } catch (...) {
     delete in;
     delete accepted;
@@ -214,22 +215,37 @@ void SipBlockState::closeServerSocket() {
   IODevice* server = getServerSocket();
   if (server == nullptr) return;
   _table->setObject("_ts", nullptr, 0);
-  _block->removeDevice(server->getID());
-  server->close();
   SipConnection* c = dynamic_cast<SipConnection*>(server);
   if (c != nullptr) {
-    connectionEnded(c);
+    c->retire();
+    _ended(c, true);
   } else {
-    _release(server);
+    _release(server, true);
   }
 }
 
-void SipBlockState::_release(IODevice* d) {
-  if (_housekeeper != nullptr) {
-    _housekeeper->retire(d);
-  } else {
-    _leftovers.push_back(d);
+bool SipBlockState::serverMatches(bool datagram, int port) {
+  IODevice* server = getServerSocket();
+  if (server == nullptr) return false;
+  InetAddress* local = nullptr;
+  if (SipConnection* c = dynamic_cast<SipConnection*>(server)) {
+    if (!datagram || !c->isDatagram()) return false;
+    local = c->getLocalAddress();
+  } else if (InetSock* s = dynamic_cast<InetSock*>(server)) {
+    if (datagram) return false;
+    local = s->getLocalAddress();
   }
+  if (local == nullptr) return false;
+  return port == 0 || local->getPort() == port;
+}
+
+void SipBlockState::_release(IODevice* d, bool queueRemoval) {
+  if (_housekeeper != nullptr) {
+    _housekeeper->retire(d, queueRemoval);
+    return;
+  }
+  if (queueRemoval && d->getID() != nullptr) _block->removeDevice(d->getID());
+  _leftovers.push_back(d);
 }
 
 IODevice* SipBlockState::getServerSocket() {
@@ -239,7 +255,9 @@ IODevice* SipBlockState::getServerSocket() {
   return static_cast<IODevice*>(obj);
 }
 
-void SipBlockState::connectionEnded(SipConnection* connection) {
+void SipBlockState::connectionEnded(SipConnection* connection) { _ended(connection, false); }
+
+void SipBlockState::_ended(SipConnection* connection, bool queueRemoval) {
   if (connection == nullptr) return;
   std::vector<std::string> dropped;
   for (auto& entry : _dialogs) {
@@ -249,7 +267,7 @@ void SipBlockState::connectionEnded(SipConnection* connection) {
   }
   for (const std::string& id : dropped) dropReceived(id.c_str());
   if (getServerSocket() == static_cast<IODevice*>(connection)) _table->setObject("_ts", nullptr, 0);
-  if (_connections.erase(connection) > 0) _release(connection);
+  if (_connections.erase(connection) > 0) _release(connection, queueRemoval);
 }
 
 // ----------------------------------------------------------- shared helpers

@@ -34,6 +34,7 @@
 namespace MorvaneLib {
 
 class SipConnection;
+class TCPSock;
 class SipDialog;
 class SipHousekeeper;
 class SipProtocol;
@@ -119,11 +120,15 @@ class SipBlockState {
   SipConnection* acceptConnection(TCPSock* accepted, SipProtocol* protocol);
   // Deletes a connection that never reached the loop.
   void discardConnection(SipConnection* connection);
-  // Takes the server socket ("_ts") off the loop: its removal is queued,
-  // its descriptor closed (so the port is free at once), "_ts" becomes null
-  // and the socket is deleted once the loop lets go of it. A datagram
-  // server socket ends like any connection (connectionEnded). Loop's thread.
+  // Takes the server socket ("_ts") off the loop: "_ts" becomes null, the
+  // socket's removal is queued (by the housekeeper, in its next pass) and
+  // the socket deleted, closing its port, once the loop lets go of it. A
+  // datagram server socket first lets go of its sessions like any
+  // connection that ends. For handlers and commands (the loop's thread).
   void closeServerSocket();
+  // True when "_ts" is open for the transport (datagram or stream) on the
+  // port (0: any port).
+  bool serverMatches(bool datagram, int port);
   // A connection of this block has ended (it queued its own removal): every
   // dialog lets go of it, the "_RECV_" entries holding it are dropped, and
   // the connection is handed to the housekeeper, which deletes it once the
@@ -148,8 +153,10 @@ class SipBlockState {
 
  private:
   void _retire(SipDialog* d);
-  // Deletes a device the loop has let go of, through the housekeeper.
-  void _release(IODevice* d);
+  // Deletes a device the loop lets go of, through the housekeeper; with
+  // queueRemoval the housekeeper takes it off the loop first.
+  void _release(IODevice* d, bool queueRemoval);
+  void _ended(SipConnection* c, bool queueRemoval);
   void _forget(SipDialog* d);
   bool _heldByOtherSession(SipDialog* d);
   void _eraseReceivedId(const std::string& id);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "mosal/TextMessage.h"
 #include "mosal/TextSock.h"
 #include "mosal/Trace.h"
 #include "plugins/sip/SipMidLevel.h"
@@ -39,9 +40,9 @@ int SipClientInvite::makeParams(Params* params, const char* text) {
 }
 
 int SipClientInvite::perform(Params* args, void* context) {
-  RequestContext* ctx = static_cast<RequestContext*>(context);
-  if (ctx == nullptr || ctx->outgoing == nullptr) return -1;
-  TextMessage* out = ctx->outgoing;
+  request_context_t* ctx = static_cast<request_context_t*>(context);
+  if (ctx == nullptr || ctx->out == nullptr) return -1;
+  TextMessage* out = ctx->out;
   if (startLine(out, "INVITE", args) != 0) return -1;
   typedef SipMidLevel M;
   if (header(out, "To", args, M::INV_TO) || header(out, "From", args, M::INV_FROM) ||
@@ -60,9 +61,9 @@ int SipClientBye::makeParams(Params* params, const char* text) {
 }
 
 int SipClientBye::perform(Params* args, void* context) {
-  RequestContext* ctx = static_cast<RequestContext*>(context);
-  if (ctx == nullptr || ctx->outgoing == nullptr) return -1;
-  TextMessage* out = ctx->outgoing;
+  request_context_t* ctx = static_cast<request_context_t*>(context);
+  if (ctx == nullptr || ctx->out == nullptr) return -1;
+  TextMessage* out = ctx->out;
   if (startLine(out, "BYE", args) != 0) return -1;
   typedef SipMidLevel M;
   if (header(out, "To", args, M::BYE_TO) || header(out, "From", args, M::BYE_FROM) ||

@@ -1,20 +1,33 @@
-// SipConnection: SIP framing, dispatch by start line, and the end of a
-// connection of a "SipController" block.
+// SipConnection: bodies dropped, datagrams read whole, dispatch by start
+// line, and the end of a connection of a "SipController" block.
 #include "plugins/sip/SipConnection.h"
 
 #include <strings.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "framework/Block.h"
+#include "mosal/TextMessage.h"
 #include "mosal/Trace.h"
 #include "mosal_posix/IOMonitor.h"
+#include "mosal_posix/Sock.h"
 #include "plugins/sip/SipBlockState.h"
 
 namespace MorvaneLib {
 
 namespace {
+
+// Takes every body byte and keeps none.
+class DiscardConsumer : public EntityConsumer {
+ public:
+  int consume(TextMessage*, char*, unsigned size, void*) override {
+    return size > 0 ? static_cast<int>(size) : -1;
+  }
+};
+
+DiscardConsumer discard;
 
 bool looksLikeResponse(TextMessage* in) {
   const char* sl = in->getStartLine()->getData();
@@ -23,35 +36,19 @@ bool looksLikeResponse(TextMessage* in) {
 
 }  // namespace
 
-SipConnection::SipConnection(Protocol* protocol, HttpLikeMessage* in, HttpLikeMessage* out,
-                             int mode)
-    : HttpLikeSock(protocol, in, out, true, true, mode),
-      _bodyLeft(0),
-      _bodyInResidue(0),
-      _ready(false),
-      _answering(false),
-      _serverSocket(false),
-      _gone(false) {}
+SipConnection::SipConnection(Protocol* protocol, SipMessage* in, SipMessage* out, int mode)
+    : HttpLikeSock(protocol, in, out, true, true, mode), _serverSocket(false), _gone(false) {
+  addConsumer("<_DEFAULTEC_>", &discard);
+}
 
-SipConnection::SipConnection(Sock* accepted, HttpLikeMessage* in, HttpLikeMessage* out, int mode)
-    : HttpLikeSock(accepted, in, out, true, true, mode),
-      _bodyLeft(0),
-      _bodyInResidue(0),
-      _ready(false),
-      _answering(false),
-      _serverSocket(false),
-      _gone(false) {}
+SipConnection::SipConnection(Sock* accepted, SipMessage* in, SipMessage* out, int mode)
+    : HttpLikeSock(accepted, in, out, true, true, mode), _serverSocket(false), _gone(false) {
+  addConsumer("<_DEFAULTEC_>", &discard);
+}
 
 SipConnection::~SipConnection() {}
 
-Block* SipConnection::getBlock() { return static_cast<Block*>(getOwner()); }
-
-void SipConnection::setBlock(Block* block) { setOwner(block); }
-
-bool SipConnection::isDatagram() {
-  Sock* s = getSocket();
-  return s != nullptr && s->getType() == SOCK_DGRAM;
-}
+bool SipConnection::isDatagram() { return sock != nullptr && sock->getType() == SOCK_DGRAM; }
 
 void SipConnection::peerText(char* buf, unsigned size, int* port) {
   InetAddress* a = getPeerAddress();
@@ -59,164 +56,114 @@ void SipConnection::peerText(char* buf, unsigned size, int* port) {
   if (port != nullptr) *port = a != nullptr ? a->getPort() : 0;
 }
 
-InetAddress* SipConnection::getPeerAddress() { return getRemoteAddress(); }
-
 void SipConnection::setPeerAddress(const InetAddress& peer) {
-  InetAddress* a = getRemoteAddress();
-  if (a != nullptr) *a = peer;
+  UDPSock* u = dynamic_cast<UDPSock*>(sock);
+  if (u == nullptr) return;
+  InetAddress copy(peer);
+  u->setRemoteAddress(copy);
 }
 
-int SipConnection::request(const char* line) {
-  _forgetInput();
-  return doRequest(const_cast<char*>(line));
+bool SipConnection::_busy() {
+  int s = getState();
+  return s == STATE_INPUT_DONE || s == STATE_OUTPUT_DONE || s == STATE_WRITING ||
+         outRemaining > 0 || entityOut;
 }
 
-void SipConnection::_forgetInput() {
-  _carry.clear();
-  _bodyLeft = 0;
-  _bodyInResidue = 0;
-  _ready = false;
-  getIncoming()->reset();
+int SipConnection::_issue(const char* line, const InetAddress* peer) {
+  if (peer != nullptr) setPeerAddress(*peer);
+  int r = doRequest(line);
+  if (r != 0) return r;
+  setMode(MODE_CLIENT);
+  return 0;
 }
 
-// ------------------------------------------------------------------ reading
-
-int SipConnection::doRead(IOMonitor* m) {
-  if (getSocket() == nullptr) return RESULT_ERROR;
-  return isDatagram() ? _readDatagram(m) : _readStream(m);
-}
-
-int SipConnection::_readStream(IOMonitor* m) {
-  if (_buffer.size() < STREAM_READ) _buffer.resize(STREAM_READ);
-  int n = read(_buffer.data(), STREAM_READ);
-  if (n < 0) return RESULT_ERROR;
-  if (n == 0) return RESULT_EOF;
-  const char* data = _buffer.data();
-  unsigned count = static_cast<unsigned>(n);
-  if (_bodyLeft > 0) {
-    // Dropping the rest of a body; what follows it is the next message.
-    unsigned k = count < _bodyLeft ? count : _bodyLeft;
-    _bodyLeft -= k;
-    if (_bodyLeft > 0) return RESULT_READ;
-    _carry.append(data + k, count - k);
-    _ready = true;
-    return _serve(m);
+int SipConnection::request(const char* line, const InetAddress* peer) {
+  if (line == nullptr) return -1;
+  if (!_busy()) {
+    int r = _issue(line, peer);
+    if (r != 0) return r;
+    setState(STATE_READY);
+    wake();
+    return 0;
   }
-  TextMessage* in = getIncoming();
-  if (in->parse(data, count) != 0) {
-    MTRACE("SipConnection: message refused (%s)\n", in->getErrorString() ? in->getErrorString() : "");
-    return RESULT_ERROR;  // the stream cannot be framed any more
-  }
-  if (!in->isCompleted()) return RESULT_READ;
-  if (!_frame()) return RESULT_READ;
-  return _serve(m);
+  _queuedLine = line;
+  _queuedHasPeer = peer != nullptr;
+  if (peer != nullptr) _queuedPeer = *peer;
+  _queued = true;
+  return 0;
 }
 
-int SipConnection::_readDatagram(IOMonitor* m) {
-  if (_buffer.size() < DATAGRAM_MAX) _buffer.resize(DATAGRAM_MAX);
-  int n = read(_buffer.data(), DATAGRAM_MAX);
-  // A failed receive (an ICMP error of an earlier send, say) or an empty
-  // datagram loses nothing: keep reading.
-  if (n <= 0) return RESULT_READ;
-  TextMessage* in = getIncoming();
-  in->reset();
-  if (in->parse(_buffer.data(), static_cast<unsigned>(n)) != 0 || !in->isCompleted()) {
-    MTRACE("SipConnection: incomplete datagram of %d bytes dropped\n", n);
-    in->reset();
-    return RESULT_READ;
+int SipConnection::_issueQueued() {
+  if (!_queued) return 0;
+  _queued = false;
+  if (_issue(_queuedLine.c_str(), _queuedHasPeer ? &_queuedPeer : nullptr) != 0) {
+    MTRACE("SipConnection: queued request refused\n");
+    return 0;
   }
-  _ready = true;  // a body is in the same datagram, and dropped with it
-  return _serve(m);
-}
-
-bool SipConnection::_frame() {
-  TextMessage* in = getIncoming();
-  const char* cl = in->getHeader("Content-Length");
-  unsigned body = cl != nullptr ? in->getEntitySize() : 0;
-  unsigned have = in->getResidueData()->getLength();
-  _bodyInResidue = have < body ? have : body;
-  _bodyLeft = body - _bodyInResidue;
-  _ready = _bodyLeft == 0;
-  return _ready;
-}
-
-void SipConnection::_next() {
-  TextMessage* in = getIncoming();
-  _ready = false;
-  if (isDatagram()) {
-    in->reset();
-    return;
-  }
-  in->resetForNext(_bodyInResidue);
-  _bodyInResidue = 0;
-  if (!_carry.empty()) {
-    std::string more;
-    more.swap(_carry);
-    if (in->parse(more.data(), static_cast<unsigned>(more.size())) != 0) {
-      in->reset();  // cannot be framed: it will fail again on the next read
-      return;
-    }
-  }
-  if (in->isCompleted()) _frame();
-}
-
-// ---------------------------------------------------------------- dispatch
-
-int SipConnection::_serve(IOMonitor* m) {
-  // A few messages that arrived together are served at once; more go
-  // through the ready state so that other devices get their turn.
-  for (int round = 0; round < 4; ++round) {
-    if (!_ready) return RESULT_READ;
-    _ready = false;
-    TextMessage* in = getIncoming();
-    if (!looksLikeResponse(in)) {
-      _answering = true;
-      return _server_action();  // 3: write the answer
-    }
-    int r = processResponse(m);
-    if (r != RESULT_READY && _serverSocket) {
-      // The block's shared socket outlives any one exchange.
-      setMode(MODE_SERVER);
-      r = RESULT_READY;
-    }
-    if (r != RESULT_READY) return r;
-    _next();
-  }
-  return _ready ? RESULT_READY : RESULT_READ;
+  return 3;
 }
 
 int SipConnection::onReady(IOMonitor* m) {
-  if (_ready) return RESULT_INPUT_DONE;
+  if (_queued && outRemaining <= 0 && !entityOut) {
+    _note(m);
+    if (_issueQueued() == 3) return _after(m, 3);
+  }
   return HttpLikeSock::onReady(m);
 }
 
-int SipConnection::onInputDone(IOMonitor* m) {
-  if (!_ready) return RESULT_READ;
-  return _serve(m);
+int SipConnection::onOutputDone(IOMonitor* m) {
+  int r = HttpLikeSock::onOutputDone(m);
+  if (_queued && _issueQueued() == 3) return _after(m, 3);
+  return r;
 }
 
-// ------------------------------------------------------------------ writing
+int SipConnection::doRead(IOMonitor* m) {
+  if (_gone) return 2;  // its removal is on the way
+  if (!isDatagram()) return HttpLikeSock::doRead(m);
+  _note(m);
+  if (_datagram.size() < DATAGRAM_MAX) _datagram.resize(DATAGRAM_MAX);
+  int n = sock->read(_datagram.data(), DATAGRAM_MAX);
+  // A failed receive (the ICMP answer to an earlier datagram, say) or an
+  // empty datagram loses nothing: keep reading.
+  if (n <= 0) return 2;
+  _beginInput();
+  pending->setLength(0);
+  if (in->parse(_datagram.data(), static_cast<unsigned>(n)) != 0 || !in->isCompleted()) {
+    MTRACE("SipConnection: datagram of %d bytes dropped: not a whole message\n", n);
+    _beginInput();
+    return 2;
+  }
+  // A body came in the same datagram and goes with it.
+  return _after(m, 4);
+}
 
 int SipConnection::doWrite(IOMonitor* m) {
   int r = HttpLikeSock::doWrite(m);
-  if (r == RESULT_ERROR && isDatagram()) {
-    // A datagram that could not be sent is lost; the socket goes on.
-    _answering = false;
-    _next();
-    return RESULT_READ;
+  if (r == 6 && isDatagram() && _serverSocket) {
+    // The datagram is lost; the shared socket goes on reading.
+    MTRACE("SipConnection: datagram not sent (%s)\n", getErrorString());
+    _beginInput();
+    return 2;
   }
-  if (r != RESULT_OUTPUT_DONE) return r;
-  return onOutputDone(m);
+  return r;
 }
 
-int SipConnection::onOutputDone(IOMonitor* m) {
-  if (!_answering) return HttpLikeSock::onOutputDone(m);  // read the answer
-  _answering = false;
-  _next();
-  return _ready ? RESULT_READY : RESULT_READ;
+int SipConnection::onInputDone(IOMonitor* m) {
+  _note(m);
+  if (_gone) return 2;
+  int r = looksLikeResponse(in) ? processResponse(m) : _server_action();
+  return _after(m, r);
 }
 
-// ---------------------------------------------------------------------- end
+int SipConnection::processResponse(IOMonitor* m) {
+  int r = HttpLikeSock::processResponse(m);
+  if (r != 1 && _serverSocket) {
+    // The block's shared socket outlives any one exchange.
+    setMode(MODE_SERVER);
+    r = 1;
+  }
+  return r;
+}
 
 void SipConnection::_ended() {
   if (_gone) return;

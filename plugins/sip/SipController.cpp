@@ -248,8 +248,8 @@ int SipReset::perform() {
   if (protocol == nullptr) return 2;
   if (!udp && std::strcmp(transport, "TCP") != 0) return 0;  // nothing to open
 
-  // A reset without quit: the previous server socket gives way.
-  state->closeServerSocket();
+  // A reset that changes nothing keeps the server socket it opened before.
+  if (state->serverMatches(udp, listenPort)) return 0;
   try {
     if (state->getHousekeeper() == nullptr) {
       SipHousekeeper* h = new SipHousekeeper();
@@ -274,6 +274,9 @@ int SipReset::perform() {
         state->discardConnection(sock);
         return 2;
       }
+      // The new socket is open before the old one gives way (a reset that
+      // moves to another port or transport).
+      state->closeServerSocket();
       t->setObject("_ts", sock, 0);
       return 0;
     }
@@ -289,6 +292,7 @@ int SipReset::perform() {
       delete server;
       return 2;
     }
+    state->closeServerSocket();
     t->setObject("_ts", server, 0);
     return 0;
   } catch (const LibError& e) {

@@ -30,18 +30,26 @@ void SipHousekeeper::setID(const char* id) {
   if (id != nullptr) _id->xcopy(id, static_cast<unsigned>(std::strlen(id)) + 1);
 }
 
-void SipHousekeeper::retire(IODevice* device) {
+void SipHousekeeper::retire(IODevice* device, bool queueRemoval) {
   if (device == nullptr) return;
   for (const Retired& r : _retired)
     if (r.device == device) return;  // handed over twice
-  _retired.push_back({device, _pass});
+  _retired.push_back({device, _pass, queueRemoval});
 }
 
-int SipHousekeeper::onReady(IOMonitor*) {
+int SipHousekeeper::onReady(IOMonitor* m) {
   ++_pass;
+  for (Retired& r : _retired) {
+    if (!r.queueRemoval) continue;
+    // Its removal is processed at the end of this pass.
+    if (m != nullptr && r.device->getID() != nullptr) m->removeDevice(r.device->getID());
+    r.queueRemoval = false;
+    r.pass = _pass;
+  }
   // Retired during pass p (before or after this call) carries p - 1 or p;
   // its removal was processed at the end of pass p at the latest.
-  while (!_retired.empty() && _retired.front().pass + 2 <= _pass) {
+  while (!_retired.empty() && !_retired.front().queueRemoval &&
+         _retired.front().pass + 2 <= _pass) {
     IODevice* d = _retired.front().device;
     _retired.pop_front();
     delete d;

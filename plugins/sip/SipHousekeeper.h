@@ -6,7 +6,10 @@
 // takes it out of its table at the end of that pass, and does not delete
 // it. The housekeeper is called (onReady) in every pass and deletes each
 // device handed to it two of its own passes later, when no pass can still
-// be using it. Runs only on the loop's thread.
+// be using it. A device given up from outside the dispatch (a command, a
+// reset) has its removal queued by the housekeeper itself, in its next
+// pass: by then the loop has moved a device attached just before into its
+// table, so the removal cannot miss it. Runs only on the loop's thread.
 #ifndef MRB_SIPHOUSEKEEPER_H
 #define MRB_SIPHOUSEKEEPER_H
 
@@ -22,9 +25,10 @@ class SipHousekeeper : public IODevice {
   // Deletes every device still waiting: only when no loop serves them.
   ~SipHousekeeper() override;
 
-  // Takes `device` (ownership passes to the housekeeper); it must already
-  // be queued for removal from the loop. Loop's thread only.
-  void retire(IODevice* device);
+  // Takes `device` (ownership passes to the housekeeper). With
+  // `queueRemoval` the housekeeper queues its removal from the loop in its
+  // next pass; otherwise the device has queued it already. Loop's thread.
+  void retire(IODevice* device, bool queueRemoval);
   // Devices waiting to be deleted.
   unsigned waiting() const { return static_cast<unsigned>(_retired.size()); }
 
@@ -52,6 +56,7 @@ class SipHousekeeper : public IODevice {
   struct Retired {
     IODevice* device;
     unsigned long pass;
+    bool queueRemoval;
   };
   std::deque<Retired> _retired;
   unsigned long _pass;

@@ -38,7 +38,7 @@ SipProtocol::SipProtocol(Plugin* plugin, int transport) : transport(transport), 
   clientInterp = new Interp(32, 32, 4096);
   name = new DataBuf("sip");
   version = new DataBuf("2.0");
-  headerTable = new SharedHash(HEADER_BUCKETS);
+  headers = new SharedHash(HEADER_BUCKETS);
 
   serverInterp->addCommand(new SipServerInvite());
   serverInterp->addCommand(new SipServerBye());
@@ -60,16 +60,16 @@ SipProtocol::SipProtocol(Plugin* plugin, int transport) : transport(transport), 
 
   const char general = 1;  // every SIP header is of the general class
   for (unsigned i = 0; HEADERS[i] != nullptr; ++i)
-    headerTable->put(HEADERS[i], static_cast<unsigned>(std::strlen(HEADERS[i])) + 1, &general, 1,
+    headers->put(HEADERS[i], static_cast<unsigned>(std::strlen(HEADERS[i])) + 1, &general, 1,
                      false);
 }
 
 SipProtocol::~SipProtocol() {}
 
 int SipProtocol::handleBadRequest(char*, char*, void* context) {
-  RequestContext* ctx = static_cast<RequestContext*>(context);
+  request_context_t* ctx = static_cast<request_context_t*>(context);
   if (ctx == nullptr) return 0;
-  SipConnection* c = dynamic_cast<SipConnection*>(ctx->connection);
+  SipConnection* c = dynamic_cast<SipConnection*>(ctx->sock);
   SipBlockState* state = c != nullptr ? SipBlockState::of(c->getBlock()) : nullptr;
   if (state != nullptr) {
     char peer[InetAddress::TEXT_SIZE];
@@ -96,12 +96,12 @@ inline const char* orEmpty(const char* s) { return s != nullptr ? s : ""; }
 }  // namespace
 
 int SipProtocol::handleResponse(void* context) {
-  RequestContext* ctx = static_cast<RequestContext*>(context);
-  if (ctx == nullptr || ctx->incoming == nullptr) return IODevice::RESULT_EOF;
-  SipConnection* c = dynamic_cast<SipConnection*>(ctx->connection);
+  request_context_t* ctx = static_cast<request_context_t*>(context);
+  if (ctx == nullptr || ctx->in == nullptr) return IODevice::RESULT_EOF;
+  SipConnection* c = dynamic_cast<SipConnection*>(ctx->sock);
   SipBlockState* state = c != nullptr ? SipBlockState::of(c->getBlock()) : nullptr;
   if (state == nullptr) return IODevice::RESULT_EOF;
-  TextMessage* in = ctx->incoming;
+  TextMessage* in = ctx->in;
   const char* to = in->getHeader("To");
   const char* from = in->getHeader("From");
   const char* callId = in->getHeader("Call-ID");

@@ -12,12 +12,13 @@
 #ifndef MRB_SIPPROTOCOL_H
 #define MRB_SIPPROTOCOL_H
 
+#include "framework/BlockManager.h"
 #include "framework/Plugin.h"
 #include "mosal/TextSock.h"
 
 namespace MorvaneLib {
 
-class SipProtocol : public Protocol {
+class SipProtocol : public Protocol, public ProtocolTransport {
  public:
   enum { HEADER_COUNT = 50, HEADER_BUCKETS = 128 };
   // The accepted header names, in the order they are filed; null-ended.
@@ -39,7 +40,8 @@ class SipProtocol : public Protocol {
   // and dropped (7), like one for an unknown Call-ID.
   int handleResponse(void* context) override;
 
-  int getTransport() const { return transport; }
+  // 1 TCP, 2 UDP: the manager files the object as "sip/2.0/TCP" or ".../UDP".
+  int getTransport() const override { return transport; }
   Plugin* getPlugin() const { return plugin; }
 
  private:

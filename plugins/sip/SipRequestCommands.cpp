@@ -66,13 +66,9 @@ int formatInvite(SipDialog* d, const char* to, const char* from, const char* pro
 // serves: client mode, ready state, and the loop woken so that it writes at
 // once. Requests through the block's shared datagram socket go to the
 // session's peer rather than to whoever sent last.
-int sendOn(SipBlockState* state, SipDialog* d, SipConnection* c, const char* line) {
-  if (c->isServerSocket() && d->getPeer() != nullptr) c->setPeerAddress(*d->getPeer());
-  if (c->doRequest(line) != 0) return -1;
-  c->setMode(SipConnection::MODE_CLIENT);
-  c->setState(IODevice::STATE_READY);
-  state->getBlock()->wakeup();
-  return 0;
+int sendOn(SipDialog* d, SipConnection* c, const char* line) {
+  const InetAddress* peer = c->isServerSocket() ? d->getPeer() : nullptr;
+  return c->request(line, peer) == 0 ? 0 : -1;
 }
 
 }  // namespace
@@ -114,7 +110,7 @@ int SipCmdInvite::perform(Params* params, void* data) {
              static_cast<int>(port));
   int connected;
   try {
-    connected = c->connect(socketType, host, static_cast<short>(port), 0);
+    connected = c->connect(socketType, host, port, 0);
   } catch (const LibError&) {
     connected = -1;  // the host name did not resolve
   }
@@ -134,7 +130,8 @@ int SipCmdInvite::perform(Params* params, void* data) {
     state->discardConnection(c);
     return SIP_MALFORMED;
   }
-  c->setState(IODevice::STATE_READY);
+  // The request is built: the socket is writable at once.
+  c->setState(IODevice::STATE_WRITING);
   if (state->getBlock()->attach(c) != 0) {
     MTRACE("attach error\n");
     d->setConnection(nullptr);
@@ -167,7 +164,7 @@ int SipCmdInviteAccept::perform(Params* params, void* data) {
   std::vector<char> buffer(SipMidLevel::LINE_SIZE);
   char* line = buffer.data();
   if (formatInvite(d, to, from, protocolName, line, SipMidLevel::LINE_SIZE) != 0 ||
-      sendOn(state, d, c, line) != 0) {
+      sendOn(d, c, line) != 0) {
     state->log(SIP_LOG_ERROR, "Session %s: INVITE_ACCEPT: Malformed MidLevel Request (ret = %x)",
                id, static_cast<unsigned>(-1));
     return SIP_MALFORMED;
@@ -203,7 +200,7 @@ int SipCmdBye::perform(Params* params, void* data) {
   v.protocolName = protocolName;
   std::vector<char> buffer(SipMidLevel::LINE_SIZE);
   char* line = buffer.data();
-  if (SipMidLevel::formatBye(line, SipMidLevel::LINE_SIZE, v) != 0 || sendOn(state, d, c, line) != 0) {
+  if (SipMidLevel::formatBye(line, SipMidLevel::LINE_SIZE, v) != 0 || sendOn(d, c, line) != 0) {
     state->log(SIP_LOG_ERROR, "Session %s: BYE: Malformed MidLevel Request (ret = %x)", id,
                static_cast<unsigned>(-1));
     return SIP_MALFORMED;
@@ -212,12 +209,12 @@ int SipCmdBye::perform(Params* params, void* data) {
 }
 
 int SipCmdUpdate::perform(Params*, void*) {
-  std::fputs("Update\n", stderr);
+  MTRACE_ERR("Update\n");
   return 0;
 }
 
 int SipCmdAck::perform(Params*, void*) {
-  std::fputs("Ack\n", stderr);
+  MTRACE_ERR("Ack\n");
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/Block.h"
+#include "mosal/TextMessage.h"
 #include "mosal/TextSock.h"
 #include "plugins/sip/SipBlockState.h"
 #include "plugins/sip/SipConnection.h"
@@ -20,7 +21,7 @@ inline const char* orEmpty(const char* s) { return s != nullptr ? s : ""; }
 // What every handler needs from its context; false when the request cannot
 // be served (no connection, no block state).
 struct Request {
-  RequestContext* ctx;
+  request_context_t* ctx;
   SipConnection* connection;
   SipBlockState* state;
   const char* to;
@@ -32,13 +33,13 @@ struct Request {
   char portText[16];
 
   bool open(void* context) {
-    ctx = static_cast<RequestContext*>(context);
-    if (ctx == nullptr || ctx->incoming == nullptr || ctx->outgoing == nullptr) return false;
-    connection = dynamic_cast<SipConnection*>(ctx->connection);
+    ctx = static_cast<request_context_t*>(context);
+    if (ctx == nullptr || ctx->in == nullptr || ctx->out == nullptr) return false;
+    connection = dynamic_cast<SipConnection*>(ctx->sock);
     if (connection == nullptr) return false;
     state = SipBlockState::of(connection->getBlock());
     if (state == nullptr) return false;
-    TextMessage* in = ctx->incoming;
+    TextMessage* in = ctx->in;
     to = in->getHeader("To");
     from = in->getHeader("From");
     callId = in->getHeader("Call-ID");
@@ -58,7 +59,7 @@ struct Request {
   }
   // The answer: the four headers as received, the status and the reason.
   int answer(int status, const char* reason) {
-    TextMessage* out = ctx->outgoing;
+    TextMessage* out = ctx->out;
     out->setHeader("To", to);
     out->setHeader("From", from);
     out->setHeader("Call-ID", callId);
@@ -75,7 +76,7 @@ struct Request {
 int SipServerInvite::perform(Params*, void* context) {
   Request r;
   if (!r.open(context)) return 0;
-  TextMessage* in = r.ctx->incoming;
+  TextMessage* in = r.ctx->in;
   const char* vport = in->getHeader("X-Video-Port");
   const char* aport = in->getHeader("X-Audio-Port");
   const char* tport = in->getHeader("X-Text-Port");

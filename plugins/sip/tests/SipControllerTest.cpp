@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SipTestSupport.h"
+#include "mosal/Logger.h"
 #include "mosal/Trace.h"
 
 using namespace siptest;
@@ -97,20 +98,19 @@ TEST_F(SipControllerTest, ResetOpensTheServerSocketAndQuitClosesIt) {
   EXPECT_FALSE(hasObject(side->table(), "_ts"));
 
   int port = freePort(SOCK_STREAM);
-  ASSERT_EQ(side->open("TCP", port), 0);
+  ASSERT_EQ(side->open("TCP", port), 0) << side->block()->getErrorString();
   EXPECT_EQ(side->serverPort(), port);
   // A second reset replaces the listening socket on the same port.
-  ASSERT_EQ(side->open("TCP", port), 0);
+  ASSERT_EQ(side->open("TCP", port), 0) << side->block()->getErrorString();
   EXPECT_EQ(side->serverPort(), port);
   RawSocket c(SOCK_STREAM, port);
   EXPECT_TRUE(c.ok());
 
   int udp = freePort(SOCK_DGRAM);
-  ASSERT_EQ(side->open("UDP", udp), 0);
+  ASSERT_EQ(side->open("UDP", udp), 0) << side->block()->getErrorString();
   EXPECT_EQ(side->serverPort(), udp);
-  // The TCP port is free again.
-  RawSocket refused(SOCK_STREAM, port);
-  EXPECT_FALSE(refused.ok());
+  // The TCP port is free again once the loop has let go of its socket.
+  EXPECT_TRUE(waitUntil([&] { return !RawSocket(SOCK_STREAM, port).ok(); }));
 }
 
 TEST_F(SipControllerTest, QuitWithoutResetAndResetOfABusyPort) {

@@ -391,6 +391,28 @@ std::string RawSocket::readUntil(const std::string& marker, int ms) {
   return got;
 }
 
+std::string RawSocket::readMessages(int count, int ms) {
+  std::string got;
+  long long end = nowMs() + ms;
+  auto sections = [&] {
+    int n = 0;
+    for (size_t at = got.find("\r\n\r\n"); at != std::string::npos; at = got.find("\r\n\r\n", at + 4))
+      ++n;
+    return n;
+  };
+  while (_fd >= 0 && sections() < count) {
+    int left = static_cast<int>(end - nowMs());
+    if (left <= 0) break;
+    pollfd p{_fd, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    char buf[4096];
+    ssize_t n = ::recv(_fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
 std::string RawSocket::recvDatagram(int ms) {
   pollfd p{_fd, POLLIN, 0};
   if (_fd < 0 || poll(&p, 1, ms) <= 0) return "";

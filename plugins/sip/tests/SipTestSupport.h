@@ -118,6 +118,9 @@ class RawSocket {
   // Reads until `marker` has arrived (a whole SIP header section ends at
   // "\r\n\r\n") or the peer closes; what arrived, within ms.
   std::string readUntil(const std::string& marker = "\r\n\r\n", int ms = 5000);
+  // Reads until `count` header sections (each ending in "\r\n\r\n") have
+  // arrived, the peer closes or ms pass.
+  std::string readMessages(int count, int ms = 5000);
   // One datagram within ms ("" on time-out).
   std::string recvDatagram(int ms = 5000);
   // True when the peer closed the stream within ms.

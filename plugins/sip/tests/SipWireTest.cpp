@@ -268,3 +268,26 @@ TEST_F(SipWireTest, DatagramServerSocketOutlivesTheSessionsOnIt) {
   ASSERT_TRUE(caller.send(invite("d2")));
   EXPECT_EQ(caller.recvDatagram(), answer("180 Ringing", "d2"));
 }
+
+// An application that accepts at once, while the "Ringing" answer is still
+// on its way out: the acceptance INVITE follows the answer, it never
+// replaces it. Repeated, because how quickly the two meet varies.
+TEST_F(SipWireTest, QuickAcceptanceFollowsTheRingingAnswer) {
+  SipSide& s = *side;
+  int port = freePort(SOCK_STREAM);
+  ASSERT_EQ(s.open("TCP", port), 0);
+  for (int i = 0; i < 30; ++i) {
+    std::string id = "q" + std::to_string(i);
+    RawSocket caller(SOCK_STREAM, port);
+    ASSERT_TRUE(caller.send(invite(id)));
+    Event e;
+    ASSERT_TRUE(s.waitEvent(1001, &e));
+    ASSERT_EQ(s.command("SessionCreate " + id + " - -\nSessionSet " + id +
+                        " VideoMinPort 7001\nInviteAccept " + id + " bob alice - 127.0.0.1 5060"),
+              0);
+    std::string got = caller.readMessages(2);
+    ASSERT_EQ(got.rfind(answer("180 Ringing", id), 0), 0u) << got;
+    EXPECT_NE(got.find("INVITE bob SIP/2.0\r\n"), std::string::npos) << got;
+    ASSERT_EQ(s.command("SessionDestroy " + id), 0);
+  }
+}
