@@ -211,7 +211,6 @@ Block::Block(BlockManager* manager, Plugin* plugin, const char* name, uint64_t i
       _done(nullptr),
       _x(0),
       _y(0),
-      _monitor(false),
       _started(false),
       _finishedSeen(false),
       _destroying(false),

@@ -636,7 +636,7 @@ class Block : public IOMonitor, public Thread {
   std::atomic<bool> _stuck{false};
   Semaphore* _done;
   short _x, _y;
-  bool _monitor;
+  std::atomic<bool> _monitor{false};
   bool _started;       // the manager posted the start semaphore
   bool _finishedSeen;  // _done was taken
   bool _destroying;    // under the manager's graph lock

@@ -18,8 +18,8 @@
 #include "mosal/Logger.h"
 #include "mosal/Trace.h"
 
-#if __has_include("mosal/Protocol.h")
-#include "mosal/Protocol.h"
+#if __has_include("mosal/TextSock.h")
+#include "mosal/TextSock.h"
 #define MORVANE_HAVE_PROTOCOL 1
 #endif
 
@@ -69,6 +69,8 @@ void describe(ConfigTable* t, const char* key, const char* text) {
 }
 
 }  // namespace
+
+ProtocolTransport::~ProtocolTransport() = default;
 
 // ---------------------------------------------------------------- life
 
@@ -725,9 +727,10 @@ int BlockManager::_paint(Wire* wire, DataPin* input, DataBuf* data, dmessage_t* 
 
 int BlockManager::_protocolKey(Protocol* p, char* out, unsigned size) {
 #ifdef MORVANE_HAVE_PROTOCOL
-  const char* name = p->name != nullptr ? p->name->getData() : nullptr;
-  const char* version = p->version != nullptr ? p->version->getData() : nullptr;
-  int transport = p->getTransport();
+  const char* name = p->getName();
+  const char* version = p->getVersion();
+  ProtocolTransport* pt = dynamic_cast<ProtocolTransport*>(p);
+  int transport = pt != nullptr ? pt->getTransport() : 0;
   const char* t = transport == 1 ? "TCP" : transport == 2 ? "UDP" : nullptr;
   if (name == nullptr || version == nullptr || t == nullptr) return -1;
   std::snprintf(out, size, "%s/%s/%s", name, version, t);
