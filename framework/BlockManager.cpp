@@ -175,13 +175,13 @@ BlockManager::~BlockManager() {
     liveManagers().erase(this);
   }
   _stopping = true;
-  // Housekeeping first: it must not reap what is being destroyed.
-  setSkipRun(true);
-  start();
+  // Housekeeping first: it must not reap what is being destroyed. Started
+  // here if the creator never did: it then finds its quit at once.
   Housekeeping q;
   std::memset(&q, 0, sizeof q);
   if (getQueue()->tryPut(reinterpret_cast<const char*>(&q), sizeof q, PriorityQueue::URGENT) != 0)
     getQueue()->put(reinterpret_cast<const char*>(&q), sizeof q, PriorityQueue::URGENT);
+  start();
   waitTermination();
 
   // Every block gets "quit" at once, then each is waited for in turn.
