@@ -29,6 +29,8 @@ const char* const kWords[Block::WORD_FIRST_OWN] = {
 const int kRequestsPerPass = 32;
 const int kDataRoundsPerPass = 16;
 const int kPacedPerPass = 16;
+// Rounds of the three above one pass may run when the block has no devices.
+const int kPassesWithoutDevices = 64;
 
 long long monotonicMicros() {
   struct timespec ts;
@@ -323,11 +325,37 @@ void Block::_wake() {
 }
 
 void Block::onPreSelect() {
+  // Awake: whoever hands us work now need not write to the wake-up pipe.
+  _wakePending.store(true);
+  // A block without devices has nothing to wait for in select() while work
+  // is there: it keeps going. One with devices lets them have their turn.
+  int budget = _monitor ? 1 : kPassesWithoutDevices;
+  for (int i = 0; i < budget; ++i) {
+    bool more = _serveRequests();
+    if (isStopped()) return;
+    more = _serveData() || more;
+    more = _serveClock() || more;
+    if (!more) break;
+  }
   _wakePending.store(false);
-  _serveRequests();
-  if (isStopped()) return;
-  _serveData();
-  _serveClock();
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Work that came after the last look (its sender saw us awake), or work
+  // left over: another pass at once.
+  if (_workWaiting()) _wake();
+}
+
+bool Block::_workWaiting() {
+  if (_commands->getCount() > 0) return true;
+  int st = _status.get();
+  bool connected = false;
+  bool ready = _outputsReady(&connected);
+  if (_clock.get() < 0 && st == STATUS_RUNNING && ready) return true;
+  // A paced consumer whose outputs are full waits for them, not for input.
+  if (_clock.get() < 0 && connected && !ready) return false;
+  MutexLock l(_wireLock);
+  for (Wire* w : _in)
+    if (w->getQueued() > 0) return true;
+  return false;
 }
 
 // ---------------------------------------------------------------- identity
@@ -501,15 +529,14 @@ int Block::sendCommandScript(const char* text, StatusListener* listener, uint32_
   return 0;
 }
 
-void Block::_serveRequests() {
+bool Block::_serveRequests() {
   request_t r;
   for (int i = 0; i < kRequestsPerPass; ++i) {
-    if (_commands->tryGet(reinterpret_cast<char*>(&r), sizeof r) != 0) return;
+    if (_commands->tryGet(reinterpret_cast<char*>(&r), sizeof r) != 0) return false;
     _handle(r);
-    if (isStopped()) return;
+    if (isStopped()) return false;
   }
-  // More may be waiting: come back at once.
-  if (_commands->getCount() > 0) _wake();
+  return _commands->getCount() > 0;
 }
 
 void Block::_handle(const request_t& r) {
@@ -652,8 +679,13 @@ int Block::_action(int code) {
   return h != nullptr ? h->perform() : 0;
 }
 
-void Block::_serveData() {
+bool Block::_serveData() {
+  // A paced consumer leaves frames waiting while its outputs are full: the
+  // wires upstream fill and a paced producer there waits in turn.
+  bool paced = _clock.get() < 0;
   for (int round = 0; round < kDataRoundsPerPass; ++round) {
+    bool connected = false;
+    if (paced && !_outputsReady(&connected) && connected) return false;
     _batch.clear();
     {
       MutexLock l(_wireLock);
@@ -662,11 +694,14 @@ void Block::_serveData() {
         if (f == nullptr) continue;
         w->_ref();
         _batch.push_back(std::make_pair(w, f));
-        // A paced producer waits for exactly this.
-        if (w->_producerWaiting.exchange(false)) w->_source->_block->_wake();
+        // A paced producer waiting for room is woken once half the queue is
+        // free, so that it fills several slots per wake-up.
+        if (w->_producerWaiting.load() && static_cast<unsigned>(w->getQueued()) <= w->_depth / 2 &&
+            w->_producerWaiting.exchange(false))
+          w->_source->_block->_wake();
       }
     }
-    if (_batch.empty()) return;
+    if (_batch.empty()) return false;
     int st = _status.get();
     bool consume = st != STATUS_STOPPED && st != STATUS_PAUSED && !isStopped();
     for (auto& item : _batch) {
@@ -689,22 +724,27 @@ void Block::_serveData() {
       w->_unref();
     }
   }
-  // Frames may still be waiting: another pass at once.
-  _wake();
+  // Frames may still be waiting.
+  return true;
 }
 
-bool Block::_outputsReady() {
+bool Block::_outputsReady(bool* connected) {
   MutexLock l(_pinLock);
   bool any = false;
+  bool room = true;
   for (DataPin* p : _pinOrder) {
     if (!p->isOutput() || p->getWireCount() == 0) continue;
     any = true;
-    if (!p->canSend()) return false;
+    if (!p->canSend()) {
+      room = false;
+      break;
+    }
   }
-  return any;
+  if (connected != nullptr) *connected = any;
+  return any && room;
 }
 
-void Block::_serveClock() {
+bool Block::_serveClock() {
   int period = _clock.get();
   if (_status.get() != STATUS_RUNNING || period == 0) {
     _clockArmed = false;
@@ -712,7 +752,7 @@ void Block::_serveClock() {
       clearTimeout();
       _clockOwnsTimeout = false;
     }
-    return;
+    return false;
   }
   if (period > 0) {
     long long now = monotonicMicros();
@@ -732,7 +772,7 @@ void Block::_serveClock() {
     long long wait = _nextTick - now;
     setTimeout(static_cast<long>(wait / 1000000), static_cast<long>(wait % 1000000));
     _clockOwnsTimeout = true;
-    return;
+    return false;
   }
   if (_clockOwnsTimeout) {
     clearTimeout();
@@ -743,8 +783,8 @@ void Block::_serveClock() {
     _action(ACTION_PRODUCE);
     ++n;
   }
-  // Room left after a full burst: carry on in the next pass.
-  if (n == kPacedPerPass) _wake();
+  // A full burst: there may be room for more.
+  return n == kPacedPerPass;
 }
 
 int Block::paint() {

@@ -47,7 +47,9 @@
 //        consumed frames, commands). The default.
 //   < 0  paced by the outputs: while RUNNING, action 0 runs whenever every
 //        wire of every connected output pin has room, and the consumer that
-//        frees a slot wakes the producer. A paced source never drops.
+//        frees a slot wakes the producer. A paced source never drops. A
+//        paced block also takes frames off its inputs only while its outputs
+//        have room, so a chain of paced blocks loses nothing anywhere.
 //
 // Threads: the block's thread runs the loop, the handlers, the commands of
 // its interpreter and its consume/produce actions. Any thread may put
@@ -582,10 +584,14 @@ class Block : public IOMonitor, public Thread {
 
   void _wake();
   void _release();
-  bool _outputsReady();
-  void _serveRequests();
-  void _serveData();
-  void _serveClock();
+  // Every connected output pin has room on all its wires (and one is
+  // connected); *connected tells whether any is.
+  bool _outputsReady(bool* connected = nullptr);
+  // Each true when it stopped with work left.
+  bool _serveRequests();
+  bool _serveData();
+  bool _serveClock();
+  bool _workWaiting();
   void _handle(const request_t& r);
   int _word(int code);
   int _runScript(const char* text);

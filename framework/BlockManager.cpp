@@ -517,6 +517,8 @@ int BlockManager::connectPins(DataPin* out, DataPin* in) {
   out->_addWire(w);
   in->_addWire(w);
   dst->_addInputWire(w);
+  // A paced producer may have been waiting for an output.
+  src->_wake();
   MTRACE("BlockManager: connected %s -> %s\n", out->getQualifiedName(), key);
   return 0;
 }
@@ -532,6 +534,8 @@ int BlockManager::_disconnectLocked(Wire* w) {
     w->_painter = nullptr;
   }
   _wires.erase(std::remove(_wires.begin(), _wires.end(), w), _wires.end());
+  // A paced producer waiting for room on this wire waits no more.
+  out->getBlock()->_wake();
   MTRACE("BlockManager: disconnected %s -> %s\n", out->getQualifiedName(),
          in->getQualifiedName());
   w->_unref();

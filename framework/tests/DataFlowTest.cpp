@@ -159,6 +159,38 @@ TEST_F(DataFlow, APacedSourceWaitsForRoomAndLosesNothing) {
   EXPECT_EQ(src->getOutputPin("OUT")->getDropped(), 0u);
 }
 
+TEST_F(DataFlow, AChainOfPacedBlocksLosesNothingBehindASlowSink) {
+  manager->getConfig()->setInt("morvane.wire.depth", 3);
+  Block* src = create("CounterSource");
+  Block* flt = create("PassFilter");
+  Block* sink = create("ChecksumSink");
+  ASSERT_TRUE(src && flt && sink);
+  connect(src, "OUT", flt, "IN");
+  connect(flt, "OUT", sink, "IN");
+  flt->getClock()->set(-1);  // takes frames only while its output has room
+  sink->getProperties()->setInt("Delay", 300);
+  const unsigned frames = 200;
+  source(src, 32, 32, -1, frames);
+  ASSERT_EQ(manager->sendMessage(src->getName(), "start", true), 0);
+  ASSERT_TRUE(waitUntil([&] { return prop(sink, "Received") == static_cast<int>(frames); }, 20000));
+  expectClean(sink, frames);
+  EXPECT_EQ(src->getOutputPin("OUT")->getDropped(), 0u);
+  EXPECT_EQ(flt->getOutputPin("OUT")->getDropped(), 0u);
+  // Without pacing the same filter drops what the sink cannot take.
+  ASSERT_EQ(manager->sendMessage(sink->getName(), "reset", true), 0);
+  flt->getClock()->set(0);
+  ASSERT_EQ(manager->sendMessage(src->getName(), "reset", true), 0);
+  ASSERT_EQ(manager->sendMessage(src->getName(), "start", true), 0);
+  ASSERT_TRUE(waitUntil([&] {
+    return flt->getInputPin("IN")->getReceived() == 2 * frames &&
+           flt->getOutputPin("OUT")->getSent() + flt->getOutputPin("OUT")->getDropped() ==
+               2 * frames &&
+           prop(sink, "Received") ==
+               static_cast<int>(flt->getOutputPin("OUT")->getSent() - frames);
+  }, 20000));
+  EXPECT_GT(flt->getOutputPin("OUT")->getDropped(), 0u);
+}
+
 TEST_F(DataFlow, StoppedConsumersDiscardAndStartedOnesConsume) {
   Block* src = create("CounterSource");
   Block* sink = create("ChecksumSink");

@@ -1,5 +1,6 @@
 // ChecksumSink: a test sink that copies every frame off "IN", checks it and
-// keeps a running checksum. Properties it writes: "Received", "Checksum",
+// keeps a running checksum. Properties it writes (each time it has caught up
+// with its input, and when "Expect" frames have come): "Received", "Checksum",
 // "LastSequence", "LastOrigin", "OutOfOrder" (a sequence number that did not
 // grow), "Gaps" (frames missing by their origin numbers), "HeaderErrors"
 // (payload and header disagree). It reads "Delay" (microseconds per frame),
@@ -24,6 +25,7 @@ struct SinkState {
   unsigned outOfOrder = 0;
   unsigned gaps = 0;
   unsigned headerErrors = 0;
+  unsigned shownOutOfOrder = 0, shownGaps = 0, shownHeaderErrors = 0;
 };
 
 int consume(Block* b) {
@@ -64,14 +66,24 @@ int consume(Block* b) {
   s->lastOrigin = h->origin;
   ++s->received;
   if (getInt(t, "Paint", 0) == 1) b->paint();
+  int expect = getInt(t, "Expect", 0);
+  // The counts go to the properties whenever the sink has caught up (and at
+  // the expected count), not for every frame of a burst. "Received" last:
+  // whoever sees the count sees the rest of that frame too.
+  bool idle = b->getCurrentWire() == nullptr || b->getCurrentWire()->getQueued() == 0;
+  if (!idle && static_cast<int>(s->received) != expect) return 0;
   t->setInt("Checksum", static_cast<int>(s->checksum));
   t->setInt("LastSequence", static_cast<int>(s->lastSequence));
   t->setInt("LastOrigin", static_cast<int>(s->lastOrigin));
-  t->setInt("OutOfOrder", static_cast<int>(s->outOfOrder));
-  t->setInt("Gaps", static_cast<int>(s->gaps));
-  t->setInt("HeaderErrors", static_cast<int>(s->headerErrors));
+  if (s->outOfOrder != s->shownOutOfOrder) t->setInt("OutOfOrder", static_cast<int>(s->outOfOrder));
+  if (s->gaps != s->shownGaps) t->setInt("Gaps", static_cast<int>(s->gaps));
+  if (s->headerErrors != s->shownHeaderErrors)
+    t->setInt("HeaderErrors", static_cast<int>(s->headerErrors));
+  s->shownOutOfOrder = s->outOfOrder;
+  s->shownGaps = s->gaps;
+  s->shownHeaderErrors = s->headerErrors;
   t->setInt("Received", static_cast<int>(s->received));
-  if (static_cast<int>(s->received) == getInt(t, "Expect", 0)) b->postEvent(3002, t);
+  if (static_cast<int>(s->received) == expect) b->postEvent(3002, t);
   return 0;
 }
 

@@ -20,13 +20,16 @@ struct CounterState {
   std::vector<unsigned char> picture;
   unsigned produced = 0;
   bool doneSent = false;
+  // Read from the properties on reset.
+  int frames = 0;
+  uint16_t width = 0, height = 0;
 };
 
 int produceOne(Block* b) {
   CounterState* s = stateOf<CounterState>(b);
-  ConfigTable* t = b->getProperties();
-  int frames = getInt(t, "Frames", 0);
   if (s == nullptr) return -1;
+  ConfigTable* t = b->getProperties();
+  int frames = s->frames;
   if (frames > 0 && s->produced >= static_cast<unsigned>(frames)) {
     if (!s->doneSent) {
       s->doneSent = true;
@@ -47,8 +50,8 @@ int produceOne(Block* b) {
   dmessage_t* h = f->getHeader();
   h->kind = DATA_VIDEO;
   h->format = VIDEO_RGB24;
-  h->width = static_cast<uint16_t>(getInt(t, "Width", 352));
-  h->height = static_cast<uint16_t>(getInt(t, "Height", 288));
+  h->width = s->width;
+  h->height = s->height;
   uint32_t wh = static_cast<uint32_t>(h->width) << 16 | h->height;
   std::memcpy(d + 4, &wh, 4);
   h->origin = n;
@@ -74,6 +77,9 @@ int reset(Block* b) {
   for (size_t i = 0; i < s->picture.size(); ++i) s->picture[i] = static_cast<unsigned char>(i * 7);
   s->produced = 0;
   s->doneSent = false;
+  s->frames = getInt(t, "Frames", 0);
+  s->width = static_cast<uint16_t>(w);
+  s->height = static_cast<uint16_t>(h);
   t->setInt("Produced", 0);
   b->getClock()->set(getInt(t, "Period", 40000));
   return 0;

@@ -1,5 +1,6 @@
 // PassFilter: a test filter that copies every frame from "IN" to "OUT" with
-// its header. "Delay" (microseconds) slows each frame down; "Passed" counts.
+// its header. "Delay" (microseconds) slows each frame down; "Passed" counts
+// (written whenever the filter has caught up with its input).
 #include "TestPluginSupport.h"
 #include "framework/Plugin.h"
 
@@ -25,7 +26,10 @@ int consume(Block* b) {
   std::memcpy(f->getData()->getData(), in->getData()->getData(), len);
   *f->getHeader() = *in->getHeader();
   out->sendFrame(f);
-  b->getProperties()->setInt("Passed", static_cast<int>(++s->passed));
+  ++s->passed;
+  // Counted in the properties once the filter has caught up.
+  if (b->getCurrentWire() != nullptr && b->getCurrentWire()->getQueued() == 0)
+    b->getProperties()->setInt("Passed", static_cast<int>(s->passed));
   return 0;
 }
 
