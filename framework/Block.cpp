@@ -211,7 +211,6 @@ Block::Block(BlockManager* manager, Plugin* plugin, const char* name, uint64_t i
       _done(nullptr),
       _x(0),
       _y(0),
-      _monitor(false),
       _started(false),
       _finishedSeen(false),
       _destroying(false),
@@ -233,6 +232,7 @@ Block::Block(BlockManager* manager, Plugin* plugin, const char* name, uint64_t i
     _text = new DataBuf(256, 0, 65536, ALLOC_ONCREATE);
     _commands = new CommandQueue(this, 128, 2, 16);
     _done = new Semaphore(0, false);
+    _batch.reserve(8);  // grows on the block's thread if it ever needs more
   } catch (...) {
     _release();
     // The thread waits for its start signal: let it end without run().
@@ -666,7 +666,6 @@ int Block::postEvent(uint32_t code, ConfigTable* params, void* data) {
 void Block::_addInputWire(Wire* w) {
   MutexLock l(_wireLock);
   _in.push_back(w);
-  _batch.reserve(_in.size());
 }
 
 void Block::_removeInputWire(Wire* w) {

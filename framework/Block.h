@@ -284,6 +284,7 @@ class Wire {
   std::atomic<unsigned> _delivered{0};
   std::atomic<unsigned> _dropped{0};
   std::atomic<bool> _producerWaiting{false};
+  std::atomic<unsigned> _queued{0};
   std::atomic<int> _refs{1};    // the graph's, plus consumers at work
   Painter* _painter = nullptr;  // the source pin's, under the painter lock
 };
@@ -365,6 +366,7 @@ class DataPin {
   FramePool* _pool;             // output pins
   uint32_t _sequence;           // output pins, under _sendLock
   Painter* _painter;            // guarded by the manager's painter lock
+  std::atomic<unsigned> _wireCount{0};
   std::atomic<unsigned> _sent{0};
   std::atomic<unsigned> _dropped{0};
   std::atomic<unsigned> _received{0};
@@ -636,7 +638,7 @@ class Block : public IOMonitor, public Thread {
   std::atomic<bool> _stuck{false};
   Semaphore* _done;
   short _x, _y;
-  bool _monitor;
+  std::atomic<bool> _monitor{false};
   bool _started;       // the manager posted the start semaphore
   bool _finishedSeen;  // _done was taken
   bool _destroying;    // under the manager's graph lock

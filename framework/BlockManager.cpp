@@ -18,8 +18,8 @@
 #include "mosal/Logger.h"
 #include "mosal/Trace.h"
 
-#if __has_include("mosal/Protocol.h")
-#include "mosal/Protocol.h"
+#if __has_include("mosal/TextSock.h")
+#include "mosal/TextSock.h"
 #define MORVANE_HAVE_PROTOCOL 1
 #endif
 
@@ -69,6 +69,8 @@ void describe(ConfigTable* t, const char* key, const char* text) {
 }
 
 }  // namespace
+
+ProtocolTransport::~ProtocolTransport() = default;
 
 // ---------------------------------------------------------------- life
 
@@ -173,13 +175,13 @@ BlockManager::~BlockManager() {
     liveManagers().erase(this);
   }
   _stopping = true;
-  // Housekeeping first: it must not reap what is being destroyed.
-  setSkipRun(true);
-  start();
+  // Housekeeping first: it must not reap what is being destroyed. Started
+  // here if the creator never did: it then finds its quit at once.
   Housekeeping q;
   std::memset(&q, 0, sizeof q);
   if (getQueue()->tryPut(reinterpret_cast<const char*>(&q), sizeof q, PriorityQueue::URGENT) != 0)
     getQueue()->put(reinterpret_cast<const char*>(&q), sizeof q, PriorityQueue::URGENT);
+  start();
   waitTermination();
 
   // Every block gets "quit" at once, then each is waited for in turn.
@@ -725,9 +727,10 @@ int BlockManager::_paint(Wire* wire, DataPin* input, DataBuf* data, dmessage_t* 
 
 int BlockManager::_protocolKey(Protocol* p, char* out, unsigned size) {
 #ifdef MORVANE_HAVE_PROTOCOL
-  const char* name = p->name != nullptr ? p->name->getData() : nullptr;
-  const char* version = p->version != nullptr ? p->version->getData() : nullptr;
-  int transport = p->getTransport();
+  const char* name = p->getName();
+  const char* version = p->getVersion();
+  ProtocolTransport* pt = dynamic_cast<ProtocolTransport*>(p);
+  int transport = pt != nullptr ? pt->getTransport() : 0;
   const char* t = transport == 1 ? "TCP" : transport == 2 ? "UDP" : nullptr;
   if (name == nullptr || version == nullptr || t == nullptr) return -1;
   std::snprintf(out, size, "%s/%s/%s", name, version, t);

@@ -66,6 +66,17 @@ namespace MorvaneLib {
 class Logger;
 class Protocol;
 
+// What a protocol object adds so that the manager can file it by transport:
+// a Protocol that also derives from this is filed under
+// "<name>/<version>/TCP" (transport 1) or ".../UDP" (transport 2), e.g.
+//   class SipProtocol : public Protocol, public ProtocolTransport { ...
+//     int getTransport() const override { return transport; } };
+class ProtocolTransport {
+ public:
+  virtual ~ProtocolTransport();
+  virtual int getTransport() const = 0;
+};
+
 // A protocol object and the plug-in that provides it (two pointer words).
 struct protocol_handler_t {
   Protocol* protocol;  // not owned by the manager
@@ -174,8 +185,9 @@ class BlockManager : public Thread, public Error {
 
   // -------- protocol handlers
   // Files a copy of the record under "<name>/<version>/<transport>" of its
-  // protocol (transport 1 "TCP", 2 "UDP"). 0; 10 when that name is taken;
-  // -1 for a null record or protocol.
+  // protocol (transport 1 "TCP", 2 "UDP", from ProtocolTransport). 0; 10
+  // when that name is taken; -1 for a null record or protocol, or a protocol
+  // without name, version or transport.
   int registerProtocolHandler(protocol_handler_t* handler);
   // 0, or -1 when nothing is filed under the name.
   int unregisterProtocolHandler(const char* name);

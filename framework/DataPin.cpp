@@ -117,23 +117,29 @@ Wire::~Wire() {
   delete _queue;
 }
 
-int Wire::getQueued() { return _queue->getCount(); }
+// The count of queued frames is kept here rather than read from the queue:
+// it goes up after a put and down once a get has given its slot back, so a
+// count below the depth always means that a put will find a slot.
+int Wire::getQueued() { return static_cast<int>(_queued.load()); }
 
 int Wire::_offer(DataFrame* f) {
-  return _queue->tryPut(reinterpret_cast<const char*>(&f), sizeof f);
+  if (_queue->tryPut(reinterpret_cast<const char*>(&f), sizeof f) != 0) return -1;
+  _queued.fetch_add(1);
+  return 0;
 }
 
 DataFrame* Wire::_take() {
   DataFrame* f = nullptr;
   if (_queue->tryGet(reinterpret_cast<char*>(&f), sizeof f) != 0) return nullptr;
+  _queued.fetch_sub(1);
   return f;
 }
 
 bool Wire::_roomOrWatch() {
-  if (static_cast<unsigned>(_queue->getCount()) < _depth) return true;
+  if (_queued.load() < _depth) return true;
   _producerWaiting.store(true);
   // The consumer may have taken a frame before the flag was up.
-  return static_cast<unsigned>(_queue->getCount()) < _depth;
+  return _queued.load() < _depth;
 }
 
 void Wire::_drain() {
@@ -173,12 +179,13 @@ DataPin::~DataPin() {
   delete _qualified;
 }
 
-unsigned DataPin::getWireCount() { return _wires->Hash::getEntryCount(); }
+unsigned DataPin::getWireCount() { return _wireCount.load(); }
 
 void DataPin::_addWire(Wire* w) {
   DataPin* other = w->_source == this ? w->_destination : w->_source;
   const char* key = other->getQualifiedName();
   _wires->pput(key, static_cast<unsigned>(std::strlen(key)) + 1, w, true);
+  _wireCount.fetch_add(1);
   if (_direction == OUTPUT) {
     MutexLock l(_sendLock);
     _out.push_back(w);
@@ -189,7 +196,7 @@ void DataPin::_addWire(Wire* w) {
 void DataPin::_removeWire(Wire* w) {
   DataPin* other = w->_source == this ? w->_destination : w->_source;
   const char* key = other->getQualifiedName();
-  _wires->del(key, static_cast<unsigned>(std::strlen(key)) + 1);
+  if (_wires->del(key, static_cast<unsigned>(std::strlen(key)) + 1) == 0) _wireCount.fetch_sub(1);
   if (_direction == OUTPUT) {
     MutexLock l(_sendLock);
     for (size_t i = 0; i < _out.size(); ++i) {
@@ -230,7 +237,7 @@ DataFrame* DataPin::getFrame(unsigned size) {
     if (_out.empty()) return nullptr;
     bool room = false;
     for (Wire* w : _out) {
-      if (static_cast<unsigned>(w->_queue->getCount()) < w->_depth) {
+      if (w->_queued.load() < w->_depth) {
         room = true;
         break;
       }

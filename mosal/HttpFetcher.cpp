@@ -27,7 +27,7 @@ class FetchSock : public HttpSock {
         fetcher(f) {}
   ~FetchSock() override {
     delete ownedConsumer;
-    if (counted) fetcher->_fetchEnded();
+    if (counted) fetcher->_fetchEnded(this);
   }
   HttpFetcher* fetcher;
   EntityConsumer* ownedConsumer = nullptr;
@@ -53,7 +53,15 @@ HttpFetcher::~HttpFetcher() {
   setSkipRun(true);  // only matters if the thread was never started
   start();
   waitTermination();
-  // The loop deleted what it still held when it stopped; the factory goes last.
+  // The loop deleted what it still held when it stopped; connections that
+  // were still waiting to be attached are deleted here. The factory goes last.
+  for (;;) {
+    connectionsLock.lock();
+    FetchSock* c = connections.empty() ? nullptr : static_cast<FetchSock*>(*connections.begin());
+    connectionsLock.unlock();
+    if (c == nullptr) break;
+    delete c;  // takes itself out of the set
+  }
   delete factory;
 }
 
@@ -70,7 +78,17 @@ void HttpFetcher::onPreSelect() {
 
 void HttpFetcher::onError() { MTRACE_ERR("%s: onError()\n", getName()); }
 
-void HttpFetcher::_fetchEnded() { active--; }
+void HttpFetcher::_fetchStarted(void* c) {
+  MutexLock l(connectionsLock);
+  connections.insert(c);
+  active++;
+}
+
+void HttpFetcher::_fetchEnded(void* c) {
+  MutexLock l(connectionsLock);
+  connections.erase(c);
+  active--;
+}
 
 int HttpFetcher::fetchURL(const char* url, EntityConsumer* consumer, char** id) {
   return _fetch(url, WITH_CONSUMER, consumer, nullptr, nullptr, nullptr, id);
@@ -159,7 +177,7 @@ int HttpFetcher::_fetch(const char* url, Form form, EntityConsumer* consumer, Sh
     c->setState(IODevice::STATE_WRITING);
     int fd = *static_cast<int*>(c->getHandle());
     c->counted = true;
-    active++;
+    _fetchStarted(c);
     if (attach(c) != 0) {
       delete c;  // uncounts itself
       return -1;

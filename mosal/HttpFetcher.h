@@ -14,8 +14,10 @@
 #ifndef MOSAL_HTTPFETCHER_H
 #define MOSAL_HTTPFETCHER_H
 
-#include <atomic>
 #include <sys/select.h>
+
+#include <atomic>
+#include <set>
 
 #include "mosal/SharedValues.h"
 #include "mosal_posix/IOMonitor.h"
@@ -61,7 +63,8 @@ class HttpFetcher : public Thread, public IOMonitor {
   int getActiveFetches() { return active.load(); }
 
   // Used by the fetcher's connections.
-  void _fetchEnded();
+  void _fetchStarted(void* connection);
+  void _fetchEnded(void* connection);
 
  private:
   enum Form { WITH_CONSUMER, WITH_TABLE, TO_FILE };
@@ -73,6 +76,8 @@ class HttpFetcher : public Thread, public IOMonitor {
   SharedInt proxyPort;
   SharedInt useProxy;
   std::atomic<int> active;
+  Mutex connectionsLock;
+  std::set<void*> connections;  // FetchSocks alive (attached or monitored)
   std::atomic<bool> quitting;
   char idTexts[FD_SETSIZE][16];  // "S<fd>" for each descriptor handed out
 };

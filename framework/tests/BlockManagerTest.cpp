@@ -1,7 +1,9 @@
 // The block manager with the test plug-ins loaded from their files: loading,
 // records, instances, words and status records, events, painters, the data
 // directory, and destruction while blocks run.
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -11,6 +13,7 @@
 
 #include "FrameworkTestSupport.h"
 #include "mosal/Logger.h"
+#include "mosal_posix/IODevice.h"
 
 using namespace fwtest;
 
@@ -53,7 +56,108 @@ class CountingPainter : public Painter {
   std::atomic<unsigned> lastLength{0};
 };
 
+// A splash that writes down what it is told.
+class RecordingSplash : public Splash {
+ public:
+  void show() override { calls += "show;"; }
+  void hide() override { calls += "hide;"; }
+  void setTitle(const char* t) override { calls += std::string("title ") + t + ";"; }
+  void setText(const char*) override { ++texts; }
+  void setMaxProgress(int m) override { max = m; }
+  void setProgress(int v) override { last = v; }
+  std::string calls;
+  int texts = 0, max = -1, last = -1;
+};
+
+// The read end of a pipe, served by a block's event loop.
+class PipeDevice : public IODevice {
+ public:
+  explicit PipeDevice(int fd) : _fd(fd) {
+    _id->xcopy("pipe", 5);
+    setHandleType(HANDLE_FD);
+    setState(STATE_READING);
+  }
+  char* getID() override { return _id->getData(); }
+  void setID(const char*) override {}
+  void* getHandle() override { return &_fd; }
+  void setHandle(void*) override {}
+  int read(char*, unsigned) override { return -1; }
+  int write(const char*, unsigned) override { return -1; }
+  int close() override { return 0; }
+  int resume() override { return 0; }
+  int doRead(IOMonitor*) override {
+    char c;
+    if (::read(_fd, &c, 1) == 1) {
+      onBlockThread = pthread_equal(pthread_self(), owner) != 0;
+      bytes.fetch_add(1);
+    }
+    return RESULT_READ;
+  }
+  int doWrite(IOMonitor*) override { return 0; }
+  int onError(IOMonitor*) override { return 0; }
+  int onEOF(IOMonitor*) override { return 0; }
+  int onInputDone(IOMonitor*) override { return 0; }
+  int onOutputDone(IOMonitor*) override { return 0; }
+  int onReady(IOMonitor*) override { return 0; }
+  int onExtendedStatus(IOMonitor*) override { return 0; }
+
+  int _fd;
+  pthread_t owner{};
+  std::atomic<int> bytes{0};
+  std::atomic<bool> onBlockThread{false};
+};
+
 }  // namespace
+
+TEST(FrameworkStart, TheSplashFollowsThePluginLoading) {
+  Trace::setEnabled(false);
+  privateHome();
+  RecordingSplash splash;
+  {
+    BlockManager m("fwsplash", &splash);
+    m.start();
+    EXPECT_EQ(m.getSplash(), &splash);
+    Plugin* list[64];
+    unsigned loaded = m.getPluginLoader()->listPlugins(list, 64);
+    EXPECT_GE(loaded, 3u);
+    // Every file of the folder was shown, the broken one too.
+    EXPECT_GT(splash.max, static_cast<int>(loaded) - 1);
+    EXPECT_EQ(splash.texts, splash.max);
+    EXPECT_EQ(splash.last, splash.max);
+  }
+  EXPECT_EQ(splash.calls, "show;title Loading plug-ins;hide;");
+  // The log tells what happened.
+  std::string log = readFile(privateHome() + "/fwsplash/fwsplash.log");
+  EXPECT_NE(log.find("plug-in CounterSource 1.2.3.4 loaded from"), std::string::npos) << log;
+  EXPECT_NE(log.find("BrokenBlock refuses to load"), std::string::npos);
+  EXPECT_NE(log.find("BlockManager: fwsplash stopped"), std::string::npos);
+}
+
+TEST_F(FrameworkTest, PluginsServeTheirDevicesOnTheBlocksOwnLoop) {
+  Block* b = create("CounterSource");
+  ASSERT_NE(b, nullptr);
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  PipeDevice dev(p[0]);
+  dev.owner = b->getHandle();
+  EXPECT_FALSE(b->isMonitorEnabled());
+  ASSERT_EQ(b->attach(&dev), 0);
+  ASSERT_EQ(write(p[1], "x", 1), 1);
+  Thread::sleep(50);
+  EXPECT_EQ(dev.bytes.load(), 0);  // dispatch is off until the plug-in asks for it
+  b->enableMonitor(true);
+  ASSERT_EQ(manager->sendMessage(b->getName(), "status", true), 0);  // a pass to pick it up
+  ASSERT_TRUE(waitUntil([&] { return dev.bytes.load() == 1; }));
+  ASSERT_EQ(write(p[1], "yz", 2), 2);
+  ASSERT_TRUE(waitUntil([&] { return dev.bytes.load() == 3; }));
+  EXPECT_TRUE(dev.onBlockThread.load());
+  // The block's end takes the device out of its loop.
+  ASSERT_EQ(manager->sendMessage(b->getName(), "quit", true), 0);
+  ASSERT_TRUE(waitUntil([&] { return b->isFinished(); }));
+  ASSERT_EQ(manager->destroyBlock(b), 0);
+  close(p[0]);
+  close(p[1]);
+}
 
 TEST_F(FrameworkTest, LoadsThePluginFilesAndFilesTheirRecords) {
   PluginLoader* l = manager->getPluginLoader();

@@ -187,7 +187,11 @@ TEST_F(DataFlow, AChainOfPacedBlocksLosesNothingBehindASlowSink) {
                2 * frames &&
            prop(sink, "Received") ==
                static_cast<int>(flt->getOutputPin("OUT")->getSent() - frames);
-  }, 20000));
+  }, 20000)) << flt->getInputPin("IN")->getReceived() << " " << flt->getOutputPin("OUT")->getSent()
+               << " " << flt->getOutputPin("OUT")->getDropped() << " " << prop(sink, "Received")
+               << " " << sink->getInputPin("IN")->getReceived() << " " << prop(src, "Produced")
+               << " src sent " << src->getOutputPin("OUT")->getSent() << " dropped "
+               << src->getOutputPin("OUT")->getDropped() << " status " << src->getRunStatus();
   EXPECT_GT(flt->getOutputPin("OUT")->getDropped(), 0u);
 }
 

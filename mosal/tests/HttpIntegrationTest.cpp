@@ -352,3 +352,21 @@ TEST_F(HttpIntegrationTest, UrlWithoutPortGoesToPort80WithThePathAsTarget) {
   EXPECT_EQ(got.getLength(), 0u);
   delete web;
 }
+
+TEST_F(HttpIntegrationTest, FetcherEndsWhetherStartedOrNotWithFetchesOpen) {
+  { HttpFetcher never("idle", 16); }  // never started: destruction does not hang
+  InetAddress at("127.0.0.1", 0);
+  TCPServerSock silent(at, 4);  // accepts (backlog) and never answers
+  std::string url = "http://127.0.0.1:" + std::to_string(silent.getLocalAddress()->getPort()) + "/x";
+  BufferEC got(64, 4096);
+  {
+    HttpFetcher running("busy", 16);
+    running.start();
+    ASSERT_EQ(running.fetchURL(url.c_str(), &got, nullptr), 0);
+    EXPECT_EQ(running.getActiveFetches(), 1);
+  }  // the open fetch is ended and deleted with the fetcher
+  {
+    HttpFetcher unstarted("queued", 16);
+    ASSERT_EQ(unstarted.fetchURL(url.c_str(), (root + "/").c_str(), nullptr), 0);
+  }
+}
