@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "mosal/Logger.h"
 #include "mosal/Trace.h"
@@ -83,8 +84,7 @@ BlockManager::BlockManager(const char* appName, Splash* splash)
       _loader(nullptr),
       _blocks(nullptr),
       _painters(nullptr),
-      _protocols(nullptr),
-      _stopping(false) {
+      _protocols(nullptr) {
   std::memset(_appName, 0, sizeof _appName);
   try {
     if (!usableAppName(appName))
@@ -397,6 +397,7 @@ int BlockManager::_create(Plugin* plugin, Block** out, const char* name) {
       return -1;
     }
   }
+  _copyDefaults(plugin->getProperties(), b->getProperties());
   {
     MutexLock g(_graphLock);
     if (_blocks->pput(name, keyLen(name), b, false) != 0) {
@@ -413,6 +414,32 @@ int BlockManager::_create(Plugin* plugin, Block** out, const char* name) {
   MTRACE("BlockManager: block %s of type %s created\n", name, plugin->getName());
   _logger->log(3, "block %s of type %s created", name, plugin->getName());
   return 0;
+}
+
+void BlockManager::_copyDefaults(ConfigTable* from, ConfigTable* to) {
+  std::vector<std::string> keys;
+  {
+    SharedHash* values = from->getParamTable();
+    MutexLock l(*values->getMutex());
+    Hash* t = values;
+    Enumeration* e = t->keys();
+    while (e->hasMoreElements()) keys.emplace_back(e->nextElement()->data);
+  }
+  std::vector<char> text(65536);
+  for (const std::string& k : keys) {
+    unsigned char type = 0;
+    if (from->getParamType(k.c_str(), &type) != 0) continue;
+    int i;
+    double d;
+    if (type == TYPE_INT && from->getInt(k.c_str(), &i) == 0) {
+      to->setInt(k.c_str(), i);
+    } else if (type == TYPE_DOUBLE && from->getDouble(k.c_str(), &d) == 0) {
+      to->setDouble(k.c_str(), d);
+    } else if (type == TYPE_STRING &&
+               from->copyString(k.c_str(), text.data(), static_cast<unsigned>(text.size())) == 0) {
+      to->setString(k.c_str(), text.data(), static_cast<unsigned>(std::strlen(text.data())) + 1);
+    }
+  }
 }
 
 int BlockManager::destroyBlock(Block* block) {
@@ -478,6 +505,8 @@ int BlockManager::connectPins(DataPin* out, DataPin* in) {
     setError("Cannot connect: missing pin");
     return -1;
   }
+  // Pins picked in a drawing come in either order.
+  if (out->isInput() && in->isOutput()) std::swap(out, in);
   MutexLock g(_graphLock);
   Block* src = out->getBlock();
   Block* dst = in->getBlock();

@@ -135,9 +135,9 @@ class BlockManager : public Thread, public Error {
   int unlockTable(int table);
 
   // -------- wires
-  // Connects an output pin to an input pin: 0; -1 for a null pin, wrong
-  // directions, pins already connected, a block that has finished, or pins
-  // of another manager.
+  // Connects an output pin to an input pin (given in either order): 0; -1
+  // for a null pin, two pins of one direction, pins already connected, a
+  // block that has finished, or pins of another manager.
   int connectPins(DataPin* out, DataPin* in);
   // Removes the wire between the two pins (either order). A null pin means
   // there is nothing to disconnect: -1, and nothing changes. -1 as well when
@@ -219,6 +219,7 @@ class BlockManager : public Thread, public Error {
   int _create(Plugin* plugin, Block** out, const char* name);
   bool _nameUsable(const char* name);
   void _generateName(Plugin* plugin, char* out, unsigned size);
+  void _copyDefaults(ConfigTable* from, ConfigTable* to);
   // With _graphLock held.
   int _disconnectLocked(Wire* w);
   void _disconnectBlockLocked(Block* b);
@@ -253,7 +254,7 @@ class BlockManager : public Thread, public Error {
   std::shared_mutex _painterLock;  // painting (shared) / unbinding (unique)
   std::atomic<uint64_t> _nextId{1};
   std::atomic<uint32_t> _nextSerial{1};
-  bool _stopping;
+  std::atomic<bool> _stopping{false};
 };
 
 }  // namespace MorvaneLib

@@ -69,14 +69,20 @@ unsigned keyLen(const char* s) { return static_cast<unsigned>(std::strlen(s)) + 
 
 // ---------------------------------------------------------------- Plugin
 
-Plugin::Plugin() : provides(Block::TYPE_GENERIC), _path(nullptr), _dso(nullptr), _local(false),
-                   _instances(0) {
+Plugin::Plugin()
+    : provides(Block::TYPE_GENERIC),
+      _properties(new ConfigTable(64)),
+      _path(nullptr),
+      _dso(nullptr),
+      _local(false),
+      _instances(0) {
   std::memset(&_record, 0, sizeof _record);
   _record.magic = plugin_record_t::MAGIC;
   _record.recordSize = sizeof(plugin_record_t);
 }
 
 Plugin::~Plugin() {
+  delete _properties;
   delete _dso;
   delete _path;
 }

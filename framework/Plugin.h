@@ -34,8 +34,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <mutex>
 
+#include "mosal/ConfigTable.h"
 #include "mosal/DataBuf.h"
 #include "mosal/Error.h"
 #include "mosal/Hash.h"
@@ -118,6 +120,12 @@ class Plugin {
   unsigned getInstanceCount();
   // True when loadLocal() found it (false: loaded by path).
   bool isLocal() const { return _local; }
+  // The plug-in's own properties (64 buckets, owned): defaults for its new
+  // blocks. After the set-up entry has run, every int, double and string
+  // property of this table is copied into the new block's table (an
+  // application that must hand a block a value before it exists, such as a
+  // window id, sets it here).
+  ConfigTable* getProperties() { return _properties; }
 
   // The block type code from the type entry (Block::getTypeString names it).
   int provides;
@@ -129,10 +137,11 @@ class Plugin {
   ~Plugin();
 
   plugin_record_t _record;
+  ConfigTable* _properties;
   DataBuf* _path;
   DSO* _dso;
   bool _local;
-  unsigned _instances;  // under the loader's mutex
+  std::atomic<unsigned> _instances;  // changed under the loader's mutex
 };
 
 // Finds plug-in files, opens them with DSO, and keeps the plug-in tables.

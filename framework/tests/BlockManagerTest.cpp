@@ -250,9 +250,18 @@ TEST_F(FrameworkTest, InstancesGetUniqueNamesAndDescribeThemselves) {
   EXPECT_STRNE(a->getName(), b->getName());
   EXPECT_EQ(manager->getBlock(a->getName()), a);
 
+  // Values set on the plug-in reach its next blocks (after their set-up).
+  Plugin* sinkPlugin = manager->getPluginLoader()->getPlugin("ChecksumSink");
+  sinkPlugin->getProperties()->setInt("Delay", 7);
+  sinkPlugin->getProperties()->setString("WindowID", "4711", 5);
   Block* named = create("ChecksumSink", "sink_1");
   ASSERT_NE(named, nullptr);
   EXPECT_STREQ(named->getName(), "sink_1");
+  EXPECT_EQ(prop(named, "Delay"), 7);
+  char window[16];
+  ASSERT_EQ(named->getProperties()->copyString("WindowID", window, sizeof window), 0);
+  EXPECT_STREQ(window, "4711");
+  EXPECT_EQ(prop(a, "Delay"), -12345);  // other types get nothing
   Block* dup = nullptr;
   Plugin* p = manager->getPluginLoader()->getPlugin("ChecksumSink");
   EXPECT_EQ(manager->createPluginInstance(p, &dup, "sink_1"), -1);

@@ -242,10 +242,10 @@ TEST_F(DataFlow, WiresCanChangeWhileFramesFlow) {
   DataPin* out = src->getOutputPin("OUT");
   DataPin* ina = a->getInputPin("IN");
   DataPin* inb = b->getInputPin("IN");
-  EXPECT_EQ(manager->connectPins(ina, out), -1);  // directions
+  EXPECT_EQ(manager->connectPins(ina, inb), -1);  // two inputs
   EXPECT_EQ(manager->connectPins(out, out), -1);
   EXPECT_EQ(manager->connectPins(nullptr, ina), -1);
-  ASSERT_EQ(manager->connectPins(out, ina), 0);
+  ASSERT_EQ(manager->connectPins(ina, out), 0);  // either order
   EXPECT_EQ(manager->connectPins(out, ina), -1);  // twice
   source(src, 32, 8, 1000, 0);
   ASSERT_EQ(manager->sendMessage(src->getName(), "start", true), 0);
