@@ -533,6 +533,29 @@ int ConfigTable::_clear(const char* key, bool destroy, bool readList) {
   return 0;
 }
 
+int ConfigTable::removeKey(const char* key) {
+  if (key == nullptr) return -1;
+  unsigned klen = _klen(key);
+  ParamEntry e;
+  if (!_entry(key, klen, &e)) return -1;
+  // Callbacks first: they may also watch other keys, whose lists must not
+  // keep a deleted callback.
+  _clear(key, true, true);
+  _clear(key, true, false);
+  {
+    MutexLock l(*paramTable->getMutex());
+    char* stored = paramTable->Hash::get(key, klen);
+    if (stored == nullptr) return -1;  // removed meanwhile
+    std::memcpy(&e, stored, sizeof e);
+    paramTable->Hash::del(key, klen);
+  }
+  valueTable->del(key, klen);
+  delete e.description;
+  delete e.readCallbacks;
+  delete e.writeCallbacks;
+  return 0;
+}
+
 void ConfigTable::destroyPropertyDescriptions() {
   std::vector<std::string> keys = _copyKeys(paramTable);
   MTRACE("ConfigTable::destroyPropertyDescriptions(): removing properties...\n");

@@ -215,6 +215,15 @@ class ConfigTable {
   int clearRead(const char* key, bool destroy);
   int clearWrite(const char* key, bool destroy);
 
+  // Takes one key out of the table: its value, its description and its
+  // callbacks (each deleted once and detached from every other list of the
+  // table) go with it; group member names are left as they are. A later
+  // set* makes the key afresh, with a type of its own. 0, or -1 when the key
+  // is absent. For tables whose keys come and go (a session per call): the
+  // entry is reused, so memory stays bounded. No other operation on the same
+  // key may run while it is removed (its callback lists are freed).
+  int removeKey(const char* key);
+
   // Deletes every description, callback, key, value and group. The table
   // stays usable (empty) afterwards. Must not run while other threads use
   // the table.

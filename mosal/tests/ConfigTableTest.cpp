@@ -607,3 +607,52 @@ TEST_F(ConfigTableTest, ConcurrentWritersAndReadersSeeWholeValues) {
     EXPECT_TRUE(v == 1 || v == 2);
   }
 }
+
+// Removing a key: value, description and callbacks go, a callback shared with
+// another key is deleted once and no longer runs there, the key can come back
+// with another type, and keys that come and go reuse their table entries.
+TEST(ConfigTableRemove, KeyGoesWithItsCallbacksAndEntriesAreReused) {
+  ConfigTable t(8);
+  std::vector<Seen> log;
+  int alive = 0;
+  ASSERT_EQ(t.setInt("port", 5060), 0);
+  ASSERT_EQ(t.setString("host", "h", 2), 0);
+  ASSERT_NE(t.createPropertyDescription("port", 16), nullptr);
+  Recorder* shared = new Recorder("shared", &log, &alive);
+  ASSERT_EQ(t.attachWrite("port", shared, nullptr), 0);
+  ASSERT_EQ(t.attachWrite("host", shared, nullptr), 0);
+  ASSERT_EQ(alive, 1);
+
+  EXPECT_EQ(t.removeKey("port"), 0);
+  EXPECT_EQ(alive, 0);
+  int v = 0;
+  EXPECT_EQ(t.getInt("port", &v), -1);
+  unsigned char type = 0;
+  EXPECT_EQ(t.getParamType("port", &type), -1);
+  EXPECT_EQ(t.getPropertyDescription("port"), nullptr);
+  EXPECT_EQ(t.removeKey("port"), -1);
+  EXPECT_EQ(t.removeKey(nullptr), -1);
+  // The other key stays, and its list no longer holds the deleted callback.
+  EXPECT_EQ(t.setString("host", "g", 2), 0);
+  EXPECT_TRUE(log.empty());
+  char* s = nullptr;
+  ASSERT_EQ(t.getString("host", &s), 0);
+  EXPECT_STREQ(s, "g");
+  // Back with another type.
+  EXPECT_EQ(t.setString("port", "x", 2), 0);
+  ASSERT_EQ(t.getString("port", &s), 0);
+  EXPECT_STREQ(s, "x");
+
+  ASSERT_EQ(t.removeKey("port"), 0);
+  unsigned entries = t.getParamTable()->getEntryCount();
+  unsigned bytes = t.getParamTable()->getByteCount() + t.getValueTable()->getByteCount();
+  int dummy = 0;
+  for (int i = 0; i < 1000; ++i) {
+    std::string key = "call-" + std::to_string(i);
+    ASSERT_EQ(t.setObject(key.c_str(), &dummy, 0), 0);
+    ASSERT_EQ(t.removeKey(key.c_str()), 0);
+  }
+  EXPECT_EQ(t.getParamTable()->getEntryCount(), entries);
+  EXPECT_LE(t.getParamTable()->getByteCount() + t.getValueTable()->getByteCount(),
+            bytes + 8 * 2 * Hash::CHAINED_ENTRY_BYTES);
+}
