@@ -54,6 +54,42 @@ int readFd(int fd, char* buf, unsigned n) {
   return static_cast<int>(r);
 }
 
+// lseek with the stream's whence (0, 1, 2) mapped to SEEK_SET, SEEK_CUR and
+// SEEK_END; any other whence fails with EINVAL.
+int seekStreamFd(int fd, int offset, int whence) {
+  int w = whenceOf(whence);
+  if (w < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return seekFd(fd, offset, w);
+}
+
+// Opens the file's path with flags (restarted after a signal) and makes the
+// "No error" text for *error. On failure nothing stays open, an owned file is
+// deleted, and LibError is thrown for where; when open(2) itself fails, file
+// is also cleared.
+int openFileFd(File*& file, bool ownFile, int flags, DataBuf*& error, const char* where) {
+  int fd;
+  do {
+    fd = ::open(file->getPathname(), flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int e = errno;
+    if (ownFile) delete file;
+    file = nullptr;
+    throw LibError(where, "%s", std::strerror(e));
+  }
+  try {
+    error = new DataBuf(kNoError);
+  } catch (...) {
+    ::close(fd);
+    if (ownFile) delete file;
+    throw;
+  }
+  return fd;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- input
@@ -72,22 +108,7 @@ FileInputStream::FileInputStream(File* f)
 }
 
 void FileInputStream::_open(const char* where) {
-  do {
-    _fd = ::open(_file->getPathname(), O_RDONLY | O_CLOEXEC);
-  } while (_fd < 0 && errno == EINTR);
-  if (_fd < 0) {
-    int e = errno;
-    if (_ownFile) delete _file;
-    _file = nullptr;
-    throw LibError(where, "%s", std::strerror(e));
-  }
-  try {
-    _error = new DataBuf(kNoError);
-  } catch (...) {
-    ::close(_fd);
-    if (_ownFile) delete _file;
-    throw;
-  }
+  _fd = openFileFd(_file, _ownFile, O_RDONLY | O_CLOEXEC, _error, where);
 }
 
 FileInputStream::~FileInputStream() {
@@ -104,12 +125,7 @@ int FileInputStream::_fail(const char* text) {
 int FileInputStream::_failErrno() { return _fail(std::strerror(errno)); }
 
 int FileInputStream::seek(int offset, int whence) {
-  int w = whenceOf(whence);
-  if (w < 0) {
-    errno = EINVAL;
-    return _failErrno();
-  }
-  int r = seekFd(_fd, offset, w);
+  int r = seekStreamFd(_fd, offset, whence);
   return r < 0 ? _failErrno() : r;
 }
 
@@ -204,22 +220,7 @@ FileOutputStream::FileOutputStream(File* f)
 }
 
 void FileOutputStream::_open() {
-  do {
-    _fd = ::open(_file->getPathname(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  } while (_fd < 0 && errno == EINTR);
-  if (_fd < 0) {
-    int e = errno;
-    if (_ownFile) delete _file;
-    _file = nullptr;
-    throw LibError("FileOutputStream()", "%s", std::strerror(e));
-  }
-  try {
-    _error = new DataBuf(kNoError);
-  } catch (...) {
-    ::close(_fd);
-    if (_ownFile) delete _file;
-    throw;
-  }
+  _fd = openFileFd(_file, _ownFile, O_WRONLY | O_CREAT | O_CLOEXEC, _error, "FileOutputStream()");
 }
 
 FileOutputStream::~FileOutputStream() {
@@ -236,12 +237,7 @@ int FileOutputStream::_fail(const char* text) {
 int FileOutputStream::_failErrno() { return _fail(std::strerror(errno)); }
 
 int FileOutputStream::seek(int offset, int whence) {
-  int w = whenceOf(whence);
-  if (w < 0) {
-    errno = EINVAL;
-    return _failErrno();
-  }
-  int r = seekFd(_fd, offset, w);
+  int r = seekStreamFd(_fd, offset, whence);
   return r < 0 ? _failErrno() : r;
 }
 
