@@ -8,6 +8,7 @@
 // frame to the painter bound to it).
 #include <vector>
 
+#include "TestPluginRecord.h"
 #include "TestPluginSupport.h"
 #include "framework/Plugin.h"
 
@@ -98,8 +99,6 @@ int reset(Block* b) {
   return 0;
 }
 
-int onLoad(BlockManager*) { return 0; }
-int onUnload(BlockManager*) { return 0; }
 int typeCode(void*) { return Block::TYPE_SINK; }
 
 int setup(Block* b) {
@@ -119,14 +118,5 @@ int cleanup(Block* b) { return freeState<SinkState>(b); }
 }  // namespace
 
 MORVANE_PLUGIN_REGISTER(r) {
-  std::strncpy(r->name, "ChecksumSink", plugin_record_t::NAME_SIZE);
-  std::strncpy(r->description, "Checks and sums the frames it gets", plugin_record_t::TEXT_SIZE);
-  std::strncpy(r->copyright, "(c) the framework's own tests", plugin_record_t::TEXT_SIZE);
-  r->version = 0x00030001;
-  r->load = onLoad;
-  r->unload = onUnload;
-  r->type = typeCode;
-  r->setup = setup;
-  r->cleanup = cleanup;
-  return 0;
+  return fillRecord(r, "ChecksumSink", "Checks and sums the frames it gets", 0x00030001, typeCode, setup, cleanup);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "TestPluginRecord.h"
 #include "TestPluginSupport.h"
 #include "framework/Plugin.h"
 
@@ -99,8 +100,6 @@ class EmitCommand : public Command {
   }
 };
 
-int onLoad(BlockManager*) { return 0; }
-int onUnload(BlockManager*) { return 0; }
 int typeCode(void*) { return Block::TYPE_SOURCE; }
 
 int setup(Block* b) {
@@ -127,14 +126,5 @@ int cleanup(Block* b) { return freeState<CounterState>(b); }
 }  // namespace
 
 MORVANE_PLUGIN_REGISTER(r) {
-  std::strncpy(r->name, "CounterSource", plugin_record_t::NAME_SIZE);
-  std::strncpy(r->description, "Sends numbered test pictures", plugin_record_t::TEXT_SIZE);
-  std::strncpy(r->copyright, "(c) the framework's own tests", plugin_record_t::TEXT_SIZE);
-  r->version = 0x01020304;
-  r->load = onLoad;
-  r->unload = onUnload;
-  r->type = typeCode;
-  r->setup = setup;
-  r->cleanup = cleanup;
-  return 0;
+  return fillRecord(r, "CounterSource", "Sends numbered test pictures", 0x01020304, typeCode, setup, cleanup);
 }

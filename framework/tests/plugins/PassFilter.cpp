@@ -1,6 +1,7 @@
 // PassFilter: a test filter that copies every frame from "IN" to "OUT" with
 // its header. "Delay" (microseconds) slows each frame down; "Passed" counts
 // (written whenever the filter has caught up with its input).
+#include "TestPluginRecord.h"
 #include "TestPluginSupport.h"
 #include "framework/Plugin.h"
 
@@ -33,8 +34,6 @@ int consume(Block* b) {
   return 0;
 }
 
-int onLoad(BlockManager*) { return 0; }
-int onUnload(BlockManager*) { return 0; }
 int typeCode(void*) { return Block::TYPE_FILTER; }
 
 int setup(Block* b) {
@@ -50,14 +49,5 @@ int cleanup(Block* b) { return freeState<FilterState>(b); }
 }  // namespace
 
 MORVANE_PLUGIN_REGISTER(r) {
-  std::strncpy(r->name, "PassFilter", plugin_record_t::NAME_SIZE);
-  std::strncpy(r->description, "Passes frames on unchanged", plugin_record_t::TEXT_SIZE);
-  std::strncpy(r->copyright, "(c) the framework's own tests", plugin_record_t::TEXT_SIZE);
-  r->version = 0x00010000;
-  r->load = onLoad;
-  r->unload = onUnload;
-  r->type = typeCode;
-  r->setup = setup;
-  r->cleanup = cleanup;
-  return 0;
+  return fillRecord(r, "PassFilter", "Passes frames on unchanged", 0x00010000, typeCode, setup, cleanup);
 }
