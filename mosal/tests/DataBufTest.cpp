@@ -6,16 +6,9 @@
 
 #include "mosal/DataBuf.h"
 #include "mosal/Trace.h"
+#include "mosal/tests/TraceOn.h"
 
 using namespace MorvaneLib;
-
-namespace {
-// These tests read trace lines: tracing is on whatever the environment says.
-struct TraceOn : testing::Environment {
-  void SetUp() override { Trace::setEnabled(true); }
-};
-const auto* const g_traceOn = testing::AddGlobalTestEnvironment(new TraceOn);
-}  // namespace
 
 TEST(DataBuf, LimitIsRaisedToInitialSize) {
   DataBuf b(64, 0, 16, ALLOC_ONCREATE);

@@ -9,17 +9,10 @@
 
 #include "mosal/SharedValues.h"
 #include "mosal/Trace.h"
+#include "mosal/tests/TraceOn.h"
 #include "mosal_posix/Thread.h"
 
 using namespace MorvaneLib;
-
-namespace {
-// These tests read trace lines: tracing is on whatever the environment says.
-struct TraceOn : testing::Environment {
-  void SetUp() override { Trace::setEnabled(true); }
-};
-const auto* const g_traceOn = testing::AddGlobalTestEnvironment(new TraceOn);
-}  // namespace
 
 namespace {
 
