@@ -19,6 +19,7 @@
 
 #include "mosal/ConfigStorage.h"
 #include "mosal/Trace.h"
+#include "mosal/tests/ScratchDirTest.h"
 
 using namespace MorvaneLib;
 
@@ -82,21 +83,9 @@ std::vector<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
-class ConfigStorageTest : public testing::Test {
+class ConfigStorageTest : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    Trace::setEnabled(false);
-    char tmpl[] = "/tmp/configstorage-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
-    dir = root + "/data";
-  }
-  void TearDown() override {
-    Trace::setEnabled(true);
-    std::string cmd = "rm -rf " + root;
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string root, dir;
+  ConfigStorageTest() : ScratchDirTest("configstorage") {}
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "mosal/ResourceDB.h"
 #include "mosal/Trace.h"
+#include "mosal/tests/ScratchDirTest.h"
 
 using namespace MorvaneLib;
 
@@ -20,21 +21,9 @@ void writeFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-class ResourceDBTest : public testing::Test {
+class ResourceDBTest : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    Trace::setEnabled(false);
-    char tmpl[] = "/tmp/resourcedb-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
-    dir = root + "/data";
-  }
-  void TearDown() override {
-    Trace::setEnabled(true);
-    std::string cmd = "rm -rf " + root;
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string root, dir;
+  ResourceDBTest() : ScratchDirTest("resourcedb") {}
 };
 
 }  // namespace
