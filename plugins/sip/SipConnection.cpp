@@ -172,14 +172,19 @@ void SipConnection::_ended() {
   if (state != nullptr) state->connectionEnded(this);
 }
 
+// The removal is queued under the identifier the loop knows; the
+// descriptor is closed right away, so the peer sees the end at once (the
+// loop clears its bits by device, not by descriptor).
 int SipConnection::onError(IOMonitor* m) {
   int r = HttpLikeSock::onError(m);
+  if (!_gone) close();
   _ended();
   return r;
 }
 
 int SipConnection::onEOF(IOMonitor* m) {
   int r = HttpLikeSock::onEOF(m);
+  if (!_gone) close();
   _ended();
   return r;
 }

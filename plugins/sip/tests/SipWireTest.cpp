@@ -264,6 +264,12 @@ TEST_F(SipWireTest, DatagramServerSocketOutlivesTheSessionsOnIt) {
   ASSERT_TRUE(s.waitEvent(1003, &e));
   ASSERT_EQ(s.command("SessionDestroy d1"), 0);
   EXPECT_EQ(countKeys(s.table(), "_RECV_"), 0u);
+  // Final and broken responses are taken and dropped; the socket stays.
+  ASSERT_EQ(s.command("SessionCreate d3 - -"), 0);
+  ASSERT_TRUE(caller.send("SIP/2.0 486 Busy\r\nTo: bob\r\nFrom: alice\r\nCall-ID: d3\r\n"
+                          "CSeq: 1 INVITE\r\n\r\n"));
+  ASSERT_TRUE(s.waitEvent(1004, &e));
+  ASSERT_TRUE(caller.send("SIP/2.0 180\r\n\r\n"));
   ASSERT_TRUE(caller.send(invite("d2")));
   EXPECT_EQ(caller.recvDatagram(), answer("180 Ringing", "d2"));
 }
