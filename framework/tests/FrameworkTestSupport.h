@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,14 +24,19 @@ namespace fwtest {
 
 using namespace MorvaneLib;
 
-// A fresh MORVANE_HOME under /tmp for this process.
+// A fresh MORVANE_HOME under /tmp for this process, removed at its end.
 inline std::string privateHome() {
   static std::string home;
   if (home.empty()) {
     char tmpl[] = "/tmp/morvane-test-XXXXXX";
     char* d = mkdtemp(tmpl);
-    home = d != nullptr ? d : "/tmp";
+    if (d == nullptr) return "/tmp";
+    home = d;
     setenv("MORVANE_HOME", home.c_str(), 1);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(home, ec);
+    });
   }
   return home;
 }

@@ -10,7 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -46,7 +48,12 @@ std::string scratch() {
   if (dir.empty()) {
     char tmpl[] = "/tmp/morvane-tools-XXXXXX";
     char* d = mkdtemp(tmpl);
-    dir = d != nullptr ? d : "/tmp";
+    if (d == nullptr) return "/tmp";
+    dir = d;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
   }
   return dir;
 }
