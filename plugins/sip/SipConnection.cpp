@@ -103,6 +103,17 @@ int SipConnection::_issueQueued() {
   return 3;
 }
 
+void SipConnection::finish() {
+  _queued = false;
+  int s = getState();
+  if (s == STATE_WRITING || s == STATE_OUTPUT_DONE || outRemaining > 0 || entityOut) {
+    _finishing = true;
+    return;
+  }
+  setState(STATUS_EOF);
+  wake();
+}
+
 int SipConnection::onReady(IOMonitor* m) {
   if (_queued && outRemaining <= 0 && !entityOut) {
     _note(m);
@@ -112,6 +123,7 @@ int SipConnection::onReady(IOMonitor* m) {
 }
 
 int SipConnection::onOutputDone(IOMonitor* m) {
+  if (_finishing) return _after(m, 7);
   int r = HttpLikeSock::onOutputDone(m);
   if (_queued && _issueQueued() == 3) return _after(m, 3);
   return r;
@@ -172,14 +184,19 @@ void SipConnection::_ended() {
   if (state != nullptr) state->connectionEnded(this);
 }
 
+// The removal is queued under the identifier the loop knows; the
+// descriptor is closed right away, so the peer sees the end at once (the
+// loop clears its bits by device, not by descriptor).
 int SipConnection::onError(IOMonitor* m) {
   int r = HttpLikeSock::onError(m);
+  if (!_gone) close();
   _ended();
   return r;
 }
 
 int SipConnection::onEOF(IOMonitor* m) {
   int r = HttpLikeSock::onEOF(m);
+  if (!_gone) close();
   _ended();
   return r;
 }

@@ -22,6 +22,9 @@
 // sends the request right after that answer, so an answer is never lost to
 // a request that a quick application sends in between.
 //
+// A session that is destroyed ends its connection, but an answer already on
+// its way out (the 200 to the peer's BYE, say) is written first.
+//
 // End. When the connection ends (end of stream, error, or a handler's
 // end-of-file result) it queues its removal, as every TextSock does, and
 // hands itself to the block's state (SipBlockState::connectionEnded), which
@@ -89,6 +92,10 @@ class SipConnection : public HttpLikeSock {
   // is built at once); 6 without a socket.
   int request(const char* line, const InetAddress* peer);
   bool hasQueuedRequest() const { return _queued; }
+  // Ends the connection (end-of-file state, so that the loop ends it); an
+  // answer still being written goes out first. For the session that owned
+  // the connection, when it is destroyed.
+  void finish();
   // Given up by the block (the server socket a reset replaced): from now on
   // it serves nothing and tells nobody of its end.
   void retire() { _gone = true; }
@@ -115,6 +122,7 @@ class SipConnection : public HttpLikeSock {
   InetAddress _queuedPeer;
   bool _queuedHasPeer = false;
   bool _queued = false;
+  bool _finishing = false;
   bool _serverSocket;
   bool _gone;
 };

@@ -5,6 +5,7 @@
 
 #include "mosal/TextSock.h"
 #include "mosal_posix/IODevice.h"
+#include "plugins/sip/SipConnection.h"
 
 namespace MorvaneLib {
 
@@ -34,7 +35,12 @@ SipDialog::SipDialog(const char* callId)
 }
 
 SipDialog::~SipDialog() {
-  if (connection != nullptr) connection->setState(IODevice::STATUS_EOF);
+  if (connection == nullptr) return;
+  if (SipConnection* c = dynamic_cast<SipConnection*>(connection)) {
+    c->finish();  // after the answer it may still be writing
+  } else {
+    connection->setState(IODevice::STATUS_EOF);
+  }
 }
 
 void SipDialog::setPeer(const InetAddress* address) {

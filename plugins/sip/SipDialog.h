@@ -26,10 +26,10 @@ class SipDialog : public ConfigTable {
   // others the empty text. Throws LibError from the table when memory runs
   // out.
   explicit SipDialog(const char* callId);
-  // When the dialog still has a connection, puts that connection into the
-  // end-of-file state, so that the event loop ends it; whoever must keep the
-  // connection alive takes it away first (setConnection(nullptr)). Then the
-  // table goes.
+  // When the dialog still has a connection, ends it: the connection goes
+  // into the end-of-file state, so that the event loop ends it, once an
+  // answer it is still writing is out. Whoever must keep the connection
+  // alive takes it away first (setConnection(nullptr)). Then the table goes.
   ~SipDialog() override;
 
   // The session's connection: borrowed (the event loop serves it), null

@@ -1,8 +1,8 @@
 // Fuzz target: raw bytes from the network into a listening "SipController"
 // block, the way a peer would send them. The first byte picks the way in:
 // even, one TCP connection carrying the rest (closed for writing after it);
-// odd, one UDP datagram followed by a marker request whose answer shows
-// that the datagram has been dealt with. The block keeps sessions "fz1"
+// odd, one UDP datagram followed by a marker INVITE whose answer (which
+// echoes its Call-ID) shows that the datagram has been dealt with. The block keeps sessions "fz1"
 // (a caller's session) and "fz2" (an accepted call), so requests and
 // responses for known Call-IDs reach their handlers too (their events find no receiver). A crash, a
 // sanitizer report, or a block that stops answering is a finding.
@@ -69,7 +69,7 @@ Block* openBlock(BlockManager* m, const char* transport, int port) {
 Harness& harness() {
   static Harness h = [] {
     Harness x;
-    Trace::setEnabled(false);
+    Trace::setEnabled(getenv("SIP_FUZZ_TRACE") != nullptr);
     char dir[] = "/tmp/sip-fuzz-XXXXXX";
     if (mkdtemp(dir) != nullptr) setenv("MORVANE_HOME", dir, 1);
     x.manager = new BlockManager("sipfuzz", nullptr);
@@ -136,8 +136,8 @@ void overUdp(Harness& h, const uint8_t* data, size_t size) {
   if (size > 0) send(h.udp, data, size < 65000 ? size : 65000, 0);
   char marker[160];
   int n = std::snprintf(marker, sizeof marker,
-                        "OPTIONS m SIP/2.0\r\nTo: m\r\nFrom: m\r\nCall-ID: mark%u\r\n"
-                        "CSeq: 1 OPTIONS\r\n\r\n",
+                        "INVITE m SIP/2.0\r\nTo: m\r\nFrom: m\r\nCall-ID: mark%u\r\n"
+                        "CSeq: 1 INVITE\r\n\r\n",
                         ++h.marker);
   send(h.udp, marker, static_cast<size_t>(n), 0);
   // Answers to the fuzz datagram (if any) come first; the marker's last.

@@ -156,8 +156,7 @@ TEST_F(SipControllerTest, SessionCommands) {
   EXPECT_EQ(s.command("SessionCreate c1 n d"), 0);
   EXPECT_EQ(s.command("SessionDestroy c1"), 0);
 
-  // The lines reach the manager's log at their levels.
-  s.manager()->getLogger()->close();
+  // The lines reach the manager's log.
   std::string log = s.logText();
   EXPECT_NE(log.find("Session c1 created"), std::string::npos);
   EXPECT_NE(log.find("Session Name: name"), std::string::npos);
@@ -204,4 +203,25 @@ TEST_F(SipControllerTest, RequestCommandsWithoutPeerOrConnection) {
   RawSocket none = peer.accept(200);
   EXPECT_FALSE(none.ok());
   EXPECT_TRUE(s.quiet(100));
+
+  // With nobody listening for events the event is dropped, the command
+  // still answers.
+  ASSERT_EQ(s.command("SessionSet c2 Contact alice"), 0);
+  s.disconnectEvents();
+  Trace::setEnabled(true);
+  testing::internal::CaptureStdout();
+  int r = s.command("Invite c2 bob alice - 127.0.0.1 " + std::to_string(closed));
+  std::string out = testing::internal::GetCapturedStdout();
+  Trace::setEnabled(false);
+  EXPECT_EQ(r, 2);
+  EXPECT_NE(out.find("unconnected\n"), std::string::npos);
+
+  std::string log = s.logText();
+  EXPECT_NE(log.find("Session c2: INVITE: Connect To 127.0.0.1:" + std::to_string(closed)),
+            std::string::npos);
+  EXPECT_NE(log.find("Session c2: INVITE: Connect Error"), std::string::npos);
+  EXPECT_NE(log.find("Session nope: INVITE_ACCEPT: Not found"), std::string::npos);
+  EXPECT_NE(log.find("Session c2: BYE: Error"), std::string::npos);
+  EXPECT_NE(log.find("Session c2: INVITE: Malformed MidLevel Request (ret = ffffffff)"),
+            std::string::npos);
 }

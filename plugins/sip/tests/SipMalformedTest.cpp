@@ -96,6 +96,7 @@ TEST_P(SipMalformedTest, MissingHeadersAndBadRequestLinesGet400) {
   EXPECT_FALSE(hasKey(side->table(), "_RECV_m1"));
   EXPECT_FALSE(hasKey(side->table(), "m1"));
   takesAGoodCall("ok1");
+  EXPECT_NE(side->logText().find("): BAD REQUEST: from 127.0.0.1:"), std::string::npos);
 }
 
 TEST_P(SipMalformedTest, OversizedGarbageAndCutMessagesAreDropped) {
@@ -169,6 +170,9 @@ TEST_P(SipMalformedTest, BrokenResponsesPostNothing) {
   ASSERT_TRUE(side->waitEvent(1004, &e));
   EXPECT_TRUE(conn.closedByPeer());
   takesAGoodCall("ok3");
+  std::string log = side->logText();
+  EXPECT_NE(log.find("): HANDLE_RESPONSE: Null Dialog\n"), std::string::npos);
+  EXPECT_NE(log.find("): HANDLE_RESPONSE: Malformed Response\n"), std::string::npos);
 }
 
 // With no descriptor left the listening socket cannot accept; once

@@ -20,6 +20,7 @@
 #include <map>
 #include <sstream>
 
+#include "mosal/Logger.h"
 #include "mosal/Trace.h"
 #include "mosal_posix/IODevice.h"
 #include "mosal_posix/Thread.h"
@@ -170,6 +171,7 @@ int SipSide::serverPort() {
 }
 
 std::string SipSide::logText() {
+  _manager->getLogger()->close();
   std::ifstream f(tempDir("home") + "/" + _app + "/" + _app + ".log");
   std::stringstream s;
   s << f.rdbuf();

@@ -58,12 +58,14 @@ class SipSide {
   bool nextEvent(Event* e, int ms = 5000);
   // Waits for an event of the code, skipping others (kept in `skipped`).
   bool waitEvent(unsigned code, Event* e, int ms = 5000);
+  // Stops receiving the block's events (they then find no receiver).
+  void disconnectEvents() { _adapter->disconnect(_block); }
   // No event arrives within ms.
   bool quiet(int ms);
   // The port the block's TCP server listens on (from "_ts"), or -1.
   int serverPort();
-  // The whole log file so far (the logger writes in batches: closes and
-  // reopens nothing, so lines still held may be missing).
+  // The log file, after closing the manager's logger so that every line
+  // held is written (later lines stay held).
   std::string logText();
 
  private:

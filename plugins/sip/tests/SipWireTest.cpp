@@ -163,6 +163,17 @@ TEST_F(SipWireTest, CalleeRingsAcceptsAndTakesTheByeOnTheSameConnection) {
   EXPECT_TRUE(caller.closedByPeer());
   // The ended connection took the offered call's entry with it.
   ASSERT_TRUE(waitUntil([&] { return countKeys(s.table(), "_RECV_") == 0; }));
+
+  std::string log = s.logText();
+  std::string from = "127.0.0.1:" + std::to_string(caller.port());
+  for (const std::string& line :
+       {"SERVER: INVITE FROM " + from, std::string("SERVER: to   =bob"),
+        std::string("SERVER: vport=6001"), std::string("SERVER: nat  =1"),
+        "SERVER: Create Session for " + from, "SERVER: BYE from " + from,
+        std::string("SERVER: cseq =1 BYE"), "HANDLE_RESPONSE FROM " + from,
+        std::string("HANDLE_RESPONSE: sl  =sip/2.0 200 Ok"),
+        std::string("HANDLE_RESPONSE: cseq=1 INVITE")})
+    EXPECT_NE(log.find("): " + line + "\n"), std::string::npos) << line;
 }
 
 // An empty session value leaves its header out instead of moving the
@@ -264,6 +275,12 @@ TEST_F(SipWireTest, DatagramServerSocketOutlivesTheSessionsOnIt) {
   ASSERT_TRUE(s.waitEvent(1003, &e));
   ASSERT_EQ(s.command("SessionDestroy d1"), 0);
   EXPECT_EQ(countKeys(s.table(), "_RECV_"), 0u);
+  // Final and broken responses are taken and dropped; the socket stays.
+  ASSERT_EQ(s.command("SessionCreate d3 - -"), 0);
+  ASSERT_TRUE(caller.send("SIP/2.0 486 Busy\r\nTo: bob\r\nFrom: alice\r\nCall-ID: d3\r\n"
+                          "CSeq: 1 INVITE\r\n\r\n"));
+  ASSERT_TRUE(s.waitEvent(1004, &e));
+  ASSERT_TRUE(caller.send("SIP/2.0 180\r\n\r\n"));
   ASSERT_TRUE(caller.send(invite("d2")));
   EXPECT_EQ(caller.recvDatagram(), answer("180 Ringing", "d2"));
 }
