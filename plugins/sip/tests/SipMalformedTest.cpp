@@ -16,6 +16,19 @@
 
 using namespace siptest;
 
+
+#if defined(__SANITIZE_ADDRESS__)
+static constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+static constexpr bool kUnderSanitizer = true;
+#else
+static constexpr bool kUnderSanitizer = false;
+#endif
+#else
+static constexpr bool kUnderSanitizer = false;
+#endif
+
 namespace {
 
 const char kBad[] = "sip/2.0 400 Bad Request\r\n\r\n";
@@ -179,6 +192,9 @@ TEST_P(SipMalformedTest, BrokenResponsesPostNothing) {
 // descriptors are free again it takes the waiting call.
 TEST_P(SipMalformedTest, ListeningSocketRecoversFromAFailedAccept) {
   if (type != SOCK_STREAM) GTEST_SKIP() << "accept is a stream matter";
+  // While the descriptors run out the sanitizers' own checks cannot open the
+  // pipe they probe memory with, and report every virtual call as broken.
+  if (kUnderSanitizer) GTEST_SKIP() << "descriptor exhaustion defeats the sanitizer runtime";
   int client = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_GE(client, 0);
   int lowest = dup(0);
