@@ -14,9 +14,10 @@ namespace {
 
 const unsigned KV_LINE = 4096;
 
-// Listing capacity: ten pairs per bucket, without wrapping.
-unsigned listCapacity(unsigned buckets) {
-  return buckets > 0xFFFFFFFFu / 10 ? 0xFFFFFFFFu : buckets * 10;
+// Listing capacity: the entries held now plus a few; add() grows the array
+// when more come, so a large, sparsely used table is not zeroed per listing.
+unsigned listCapacity(unsigned entries) {
+  return entries > 0xFFFFFFFFu - 16 ? 0xFFFFFFFFu : entries + 16;
 }
 
 char* copyBytes(const char* src, unsigned n) {
@@ -205,7 +206,7 @@ int Hash::del(const char* key, unsigned klen) {
 }
 
 Enumeration* Hash::keys() {
-  if (keyList == nullptr) keyList = new Enumeration(listCapacity(bucketCount));
+  if (keyList == nullptr) keyList = new Enumeration(listCapacity(entryCount));
   keyList->clear();
   for (unsigned i = 0; i < bucketCount; ++i)
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
@@ -214,7 +215,7 @@ Enumeration* Hash::keys() {
 }
 
 Enumeration* Hash::values() {
-  if (valueList == nullptr) valueList = new Enumeration(listCapacity(bucketCount));
+  if (valueList == nullptr) valueList = new Enumeration(listCapacity(entryCount));
   valueList->clear();
   for (unsigned i = 0; i < bucketCount; ++i)
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
