@@ -8,6 +8,8 @@
 // median latency of one hop (a frame sent to the moment its consumer starts
 // on it).
 #include <benchmark/benchmark.h>
+
+#include "BenchSupport.h"
 #include <stdlib.h>
 #include <time.h>
 
@@ -45,12 +47,7 @@ long long nowNs() {
 std::vector<double> g_fps[2];
 std::vector<unsigned> g_hops[2];
 
-template <class T>
-T median(std::vector<T> v) {
-  if (v.empty()) return T();
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 // The sink's work in both pipelines (the same as ChecksumSink's).
 uint32_t checksumCopy(std::vector<unsigned char>* copy, const unsigned char* d, size_t len,
@@ -272,15 +269,7 @@ BENCHMARK(BM_StdThreadsPipeline)->UseRealTime()->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_FrameworkPipeline)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(5);
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  char brief[] = "--benchmark_report_aggregates_only=true";
-  args.push_back(interleave);
-  args.push_back(brief);
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  bench::runInterleaved(argc, argv);
   double ours = median(g_fps[0]), base = median(g_fps[1]);
   if (base > 0 && ours > 0)
     std::printf(

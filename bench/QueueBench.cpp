@@ -3,6 +3,8 @@
 // std::mutex and two std::condition_variables (the usual hand-made queue).
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -55,11 +57,7 @@ class StdBoundedQueue {
 // Records per second of every repetition: PriorityQueue, baseline, SharedQueue.
 std::vector<double> g_rates[3];
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 template <typename PutFn, typename GetFn>
 void transfer(benchmark::State& state, PutFn put, GetFn get, int which) {
@@ -120,15 +118,7 @@ BENCHMARK(BM_PriorityQueue)->UseRealTime()->Unit(benchmark::kMillisecond)->Repet
 BENCHMARK(BM_SharedQueue)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(7);
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  char brief[] = "--benchmark_report_aggregates_only=true";
-  args.push_back(interleave);
-  args.push_back(brief);
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  bench::runInterleaved(argc, argv);
   double pq = median(g_rates[0]), base = median(g_rates[1]), shared = median(g_rates[2]);
   if (base > 0)
     std::printf(

@@ -14,6 +14,8 @@
 //                      set-up times that do not grow with it wait for none
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+
+#include "BenchSupport.h"
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <stdlib.h>
@@ -220,11 +222,7 @@ double call(bool tearDown) {
 double g_setup = 0, g_rtt = 0;
 std::vector<double> g_setups, g_rtts;
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 void BM_SipCallSetup(benchmark::State& state) {
   double total = 0;
