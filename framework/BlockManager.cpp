@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +143,10 @@ void BlockManager::_makeDataDirectory(const char* appName) {
   _storage->load(_config);  // a first run has no file: the defaults stay
   // The data directory is where it is, whatever the file said.
   _config->setString("morvane.paths.data", dir.c_str(), keyLen(dir.c_str()));
-  _logger = new Logger(256, 0);
+  // Batched: a call writes a few dozen lines, one write each would cost more
+  // than the call itself. The manager's thread writes what is pending at
+  // least every kLogFlushMs (see run()), and closing writes the rest.
+  _logger = new Logger(256, 1);
   std::string log = dir + "/" + appName + ".log";
   if (_logger->open(log.c_str()) != 0)
     throw LibError("BlockManager()", "Cannot open the log file");
@@ -229,9 +233,19 @@ BlockManager::~BlockManager() {
 
 void BlockManager::run() {
   Housekeeping h;
+  auto lastFlush = std::chrono::steady_clock::now();
   for (;;) {
-    if (getQueue()->get(reinterpret_cast<char*>(&h), sizeof h) != 0) continue;
-    if (h.code == 0) return;
+    int got = getQueue()->timedGet(reinterpret_cast<char*>(&h), sizeof h, kLogFlushMs);
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastFlush >= std::chrono::milliseconds(kLogFlushMs)) {
+      _logger->flush();
+      lastFlush = now;
+    }
+    if (got != 0) continue;
+    if (h.code == 0) {
+      _logger->flush();
+      return;
+    }
     MutexLock g(_graphLock);
     for (Block* b : _order) {
       if (b->_id != h.blockId) continue;

@@ -208,6 +208,10 @@ class BlockManager : public Thread, public Error {
   friend class PluginLoader;
   friend class GraphScript;
 
+  // Longest time a logged line waits in memory before the manager's thread
+  // writes it to the log file.
+  static constexpr unsigned kLogFlushMs = 500;
+
   struct Housekeeping {
     uint32_t code;  // 0 quit, 1 a block ended
     uint32_t pad;

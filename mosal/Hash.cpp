@@ -31,25 +31,54 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 Hash::Hash(unsigned n)
-    : buckets(nullptr), bucketCount(n), entryCount(0), byteCount(0), keyList(nullptr),
-      valueList(nullptr), errorBuf(nullptr) {
+    : buckets(nullptr), used(nullptr), bucketCount(n), entryCount(0), byteCount(0),
+      keyList(nullptr), valueList(nullptr), errorBuf(nullptr) {
   errorBuf = new DataBuf(50, 0, 65536, ALLOC_ONCREATE);
   errorBuf->getData()[0] = '\0';
   if (n == 0) {
     delete errorBuf;
     throw LibError("Hash()", "No buckets");
   }
-  buckets = static_cast<hash_elem_t*>(std::calloc(n, sizeof(hash_elem_t)));
-  if (buckets == nullptr) {
-    delete errorBuf;
-    throw LibError("Hash()", "Out of memory");
+  // The bucket array and the two listings are made on first use: many
+  // tables are never filled, more are never listed.
+}
+
+bool Hash::_allocate() {
+  buckets = static_cast<hash_elem_t*>(std::calloc(bucketCount, sizeof(hash_elem_t)));
+  used = static_cast<uint64_t*>(std::calloc((bucketCount + 63) / 64, sizeof(uint64_t)));
+  if (buckets == nullptr || used == nullptr) {
+    std::free(buckets);
+    std::free(used);
+    buckets = nullptr;
+    used = nullptr;
+    _setError("Out of memory");
+    return false;
   }
-  for (unsigned i = 0; i < n; ++i) buckets[i].empty = 1;
-  // The two listings are made on first use: many tables are never listed.
+  for (unsigned i = 0; i < bucketCount; ++i) buckets[i].empty = 1;
+  return true;
+}
+
+template <class Fn>
+void Hash::_forEachUsed(Fn fn) {
+  if (buckets == nullptr) return;
+  unsigned words = (bucketCount + 63) / 64;
+  for (unsigned w = 0; w < words; ++w) {
+    uint64_t bits = used[w];
+    while (bits != 0) {
+      unsigned i = w * 64 + static_cast<unsigned>(__builtin_ctzll(bits));
+      bits &= bits - 1;
+      fn(i);
+    }
+  }
+}
+
+const hash_elem_t* Hash::bucketHead(unsigned i) const {
+  static const hash_elem_t none = {nullptr, 0, nullptr, 0, nullptr, nullptr, 1, 0};
+  return buckets != nullptr ? &buckets[i] : &none;
 }
 
 Hash::~Hash() {
-  for (unsigned i = 0; i < bucketCount; ++i) {
+  _forEachUsed([this](unsigned i) {
     _release(&buckets[i]);
     hash_elem_t* e = buckets[i].next;
     while (e != nullptr) {
@@ -59,8 +88,9 @@ Hash::~Hash() {
       std::free(e);
       e = next;
     }
-  }
+  });
   std::free(buckets);
+  std::free(used);
   delete keyList;
   delete valueList;
   delete errorBuf;
@@ -94,7 +124,7 @@ void Hash::_release(hash_elem_t* e) {
 }
 
 hash_elem_t* Hash::_find(const char* key, unsigned klen) {
-  if (key == nullptr && klen > 0) return nullptr;
+  if ((key == nullptr && klen > 0) || buckets == nullptr) return nullptr;
   hash_elem_t* e = &buckets[hashCode(key, klen, bucketCount) % bucketCount];
   for (; e != nullptr; e = e->next) {
     if (!e->empty && e->klen == klen && compare(e->key, key, klen) == 0) return e;
@@ -105,7 +135,9 @@ hash_elem_t* Hash::_find(const char* key, unsigned klen) {
 int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vlen, void* ptr,
                  bool isPointer, bool replace) {
   if ((key == nullptr && klen > 0) || (!isPointer && value == nullptr && vlen > 0)) return -1;
-  hash_elem_t* head = &buckets[hashCode(key, klen, bucketCount) % bucketCount];
+  if (buckets == nullptr && !_allocate()) return -1;
+  unsigned index = hashCode(key, klen, bucketCount) % bucketCount;
+  hash_elem_t* head = &buckets[index];
   hash_elem_t* slot = nullptr;  // entry that will take the key
   hash_elem_t* last = head;
   if (head->empty && head->next == nullptr) {
@@ -164,6 +196,7 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
   slot->vlen = isPointer ? 0 : vlen;
   slot->ptr = isPointer ? static_cast<char*>(ptr) : nullptr;
   slot->empty = 0;
+  _markUsed(index);
   entryCount++;
   byteCount += klen + slot->vlen;
   return 0;
@@ -192,8 +225,9 @@ char* Hash::get(const char* key, unsigned klen, unsigned* vlen) {
 }
 
 int Hash::del(const char* key, unsigned klen) {
-  if (key == nullptr && klen > 0) return -1;
-  hash_elem_t* head = &buckets[hashCode(key, klen, bucketCount) % bucketCount];
+  if ((key == nullptr && klen > 0) || buckets == nullptr) return -1;
+  unsigned index = hashCode(key, klen, bucketCount) % bucketCount;
+  hash_elem_t* head = &buckets[index];
   hash_elem_t* e = head;
   while (e != nullptr && (e->empty || e->klen != klen || compare(e->key, key, klen) != 0))
     e = e->next;
@@ -202,31 +236,34 @@ int Hash::del(const char* key, unsigned klen) {
   byteCount -= e->klen + e->vlen;
   entryCount--;
   _release(e);
+  if (e == head && head->next == nullptr) _markUnused(index);
   return 0;
 }
 
 Enumeration* Hash::keys() {
   if (keyList == nullptr) keyList = new Enumeration(listCapacity(entryCount));
   keyList->clear();
-  for (unsigned i = 0; i < bucketCount; ++i)
+  _forEachUsed([this](unsigned i) {
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
       if (!e->empty) keyList->add(e->key, e->klen);
+  });
   return keyList;
 }
 
 Enumeration* Hash::values() {
   if (valueList == nullptr) valueList = new Enumeration(listCapacity(entryCount));
   valueList->clear();
-  for (unsigned i = 0; i < bucketCount; ++i)
+  _forEachUsed([this](unsigned i) {
     for (hash_elem_t* e = &buckets[i]; e != nullptr; e = e->next)
       if (!e->empty) valueList->add(e->value != nullptr ? e->value : e->ptr, e->vlen);
+  });
   return valueList;
 }
 
 void Hash::clear() {
   // Entries are freed by their own length, so a key without a NUL (or with
   // one inside) is deleted too.
-  for (unsigned i = 0; i < bucketCount; ++i) {
+  _forEachUsed([this](unsigned i) {
     hash_elem_t* head = &buckets[i];
     for (hash_elem_t* e = head; e != nullptr; e = e->next) {
       if (e->empty) continue;
@@ -236,13 +273,14 @@ void Hash::clear() {
       _release(e);
       if (e != head && head->collisions > 0) head->collisions--;
     }
-  }
+    if (head->next == nullptr) _markUnused(i);
+  });
 }
 
 void Hash::statistics() {
   MTRACE("Hash::statistics: TOTAL %u\n", entryCount);
   MTRACE("Hash::statistics: TOTAL BYTES %u\n", byteCount);
-  for (unsigned i = 0; i < bucketCount; ++i) MTRACE("%u %u\n", i, buckets[i].collisions);
+  for (unsigned i = 0; i < bucketCount; ++i) MTRACE("%u %u\n", i, bucketHead(i)->collisions);
 }
 
 int Hash::loadKV(const char* path) {

@@ -17,6 +17,8 @@
 #ifndef MOSAL_HASH_H
 #define MOSAL_HASH_H
 
+#include <cstdint>
+
 #include <cstdio>
 
 #include "mosal/DataBuf.h"
@@ -42,8 +44,10 @@ class Hash : public Error {
   // Bytes counted in the byte total for each chained entry.
   enum { CHAINED_ENTRY_BYTES = 32 };
 
-  // Throws LibError("Hash()", "Out of memory") when the buckets cannot be
-  // allocated, LibError("Hash()", "No buckets") for a count of 0.
+  // Throws LibError("Hash()", "No buckets") for a count of 0. The bucket
+  // array is allocated by the first store (a put or pput that cannot get it
+  // returns -1 with "Out of memory"): many tables of a connection are never
+  // filled, and a table that is costs nothing until it is.
   explicit Hash(unsigned buckets);
   ~Hash() override;
   Hash(const Hash&) = delete;
@@ -91,7 +95,7 @@ class Hash : public Error {
   unsigned getEntryCount() const { return entryCount; }
   unsigned getByteCount() const { return byteCount; }
   // Head entry of bucket i (i below the bucket count), for inspection.
-  const hash_elem_t* bucketHead(unsigned i) const { return &buckets[i]; }
+  const hash_elem_t* bucketHead(unsigned i) const;
 
  protected:
   // Entry holding the key, or null. No allocation, length compared first.
@@ -103,7 +107,17 @@ class Hash : public Error {
   void _release(hash_elem_t* e);
 
  private:
-  hash_elem_t* buckets;
+  // Allocates the bucket array and its occupancy bits; false when out of memory.
+  bool _allocate();
+  void _markUsed(unsigned i) { used[i / 64] |= uint64_t(1) << (i % 64); }
+  void _markUnused(unsigned i) { used[i / 64] &= ~(uint64_t(1) << (i % 64)); }
+  // Calls fn(index) for every bucket whose chain holds anything, in index
+  // order: walks cost the entries held, not the bucket count.
+  template <class Fn>
+  void _forEachUsed(Fn fn);
+
+  hash_elem_t* buckets;  // null until the first store
+  uint64_t* used;        // one bit a bucket: head in use or a chain linked
   unsigned bucketCount;
   unsigned entryCount;
   unsigned byteCount;

@@ -154,6 +154,13 @@ int Logger::close() {
   return 0;
 }
 
+int Logger::flush() {
+  MutexLock hold(*mutex);
+  if (file == nullptr) return -1;
+  if (lines->getCount() > 0) _flush(true);
+  return 0;
+}
+
 void Logger::setMinimumLevel(unsigned char level) {
   MutexLock hold(*mutex);
   minLevel = level;

@@ -50,6 +50,10 @@ class Logger {
   [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Writes the pending lines and closes the file. -1 when none is open.
   int close();
+  // Writes the pending lines now, in either mode (an owner that batches its
+  // lines calls it when idle, so the file is never far behind). -1 when no
+  // file is open.
+  int flush();
 
   // Levels below the minimum are dropped (0: everything passes).
   void setMinimumLevel(unsigned char level);

@@ -231,6 +231,12 @@ void IOMonitor::_moveAttached() {
 // ------------------------------------------------------------------ wake-up
 
 void IOMonitor::wakeup() {
+  // The loop's own thread (a handler handing work to a later pass) only has
+  // to keep the next select() from waiting: no pipe round trip.
+  if (_looping.load() && pthread_equal(pthread_self(), _loopThread)) {
+    _pollOnce = true;
+    return;
+  }
   char c = 1;
   ssize_t w = write(_wakeWrite, &c, 1);  // a full pipe already wakes the loop
   (void)w;
@@ -298,8 +304,10 @@ void IOMonitor::_select() {
   }
   if (n == 0 && waiting) onTimeout();
   if (FD_ISSET(_wakeRead, &r)) {
+    // One read empties the pipe unless more than a buffer's worth of
+    // wake-ups is pending; what arrives after it wakes the next pass.
     char buf[64];
-    while (read(_wakeRead, buf, sizeof buf) > 0) {
+    while (read(_wakeRead, buf, sizeof buf) == static_cast<ssize_t>(sizeof buf)) {
     }
     FD_CLR(_wakeRead, &r);
   }

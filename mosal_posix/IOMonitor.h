@@ -20,7 +20,8 @@
 // Threads: loop() and every handler run in one thread. attach(), stop() and
 // wakeup() may be called from any thread; attach() and stop() from another
 // thread wake the loop at once, and so does wakeup() (for work handed to the
-// loop's thread by other means, e.g. a block's command queue). The device
+// loop's thread by other means, e.g. a block's command queue; called from
+// the loop's own thread it just keeps the next select() from waiting). The device
 // table's lock is held through the whole dispatch: handlers may attach and
 // queue removals but must not use the device table themselves. The removal
 // list is not locked: only handlers (the loop's thread) append to it.

@@ -515,6 +515,12 @@ TEST_F(FrameworkTest, TheDataDirectoryHoldsSettingsPropertiesAndTheLog) {
   std::string dir = privateHome() + "/fwtest";
   EXPECT_STREQ(manager->getStorage()->getDataDirectory(), dir.c_str());
   EXPECT_TRUE(exists(dir + "/fwtest.log"));
+  // Lines are written in batches, but a running manager never lets one wait
+  // long: this one reaches the file without the manager going.
+  manager->getLogger()->log(3, "fwtest: a line to find");
+  EXPECT_TRUE(waitUntil([&] {
+    return readFile(dir + "/fwtest.log").find("fwtest: a line to find") != std::string::npos;
+  }));
   char data[512];
   ASSERT_EQ(manager->getConfig()->copyString("morvane.paths.data", data, sizeof data), 0);
   EXPECT_EQ(dir, data);

@@ -212,6 +212,64 @@ TEST_F(HashTest, ListingsFollowBucketOrderAndGrow) {
   }
 }
 
+// Walks visit only the buckets in use; a bucket emptied by del or clear
+// must drop out of them, one whose chain is still linked must not.
+TEST_F(HashTest, UnfilledAndEmptiedTablesListNothingAndRefill) {
+  Trace::setEnabled(false);
+  Hash fresh(1024);
+  EXPECT_EQ(fresh.get("a", 2), nullptr);
+  EXPECT_EQ(fresh.del("a", 2), -1);
+  EXPECT_EQ(fresh.keys()->getCount(), 0u);
+  EXPECT_EQ(fresh.values()->getCount(), 0u);
+  EXPECT_TRUE(fresh.bucketHead(1000)->empty);
+  fresh.clear();
+  fresh.statistics();
+
+  Hash h(8);
+  std::map<std::string, std::string> ref;
+  for (int i = 0; i < 40; ++i) {  // about five a bucket: chains linked
+    std::string k = "k" + std::to_string(i);
+    ASSERT_EQ(putS(h, k.c_str(), k.c_str()), 0);
+    ref[k] = k;
+  }
+  // Delete every other key, heads included; the rest must still be listed
+  // in bucket order.
+  for (int i = 0; i < 40; i += 2) {
+    std::string k = "k" + std::to_string(i);
+    ASSERT_EQ(h.del(k.c_str(), static_cast<unsigned>(k.size()) + 1), 0);
+    ref.erase(k);
+  }
+  Enumeration* keys = h.keys();
+  EXPECT_EQ(keys->getCount(), ref.size());
+  unsigned last = 0;
+  while (keys->hasMoreElements()) {
+    enum_elem_t* k = keys->nextElement();
+    unsigned b = h.hashCode(k->data, k->length, 8);
+    EXPECT_GE(b, last);
+    last = b;
+    EXPECT_EQ(ref.count(k->data), 1u) << k->data;
+  }
+  h.clear();
+  EXPECT_EQ(h.keys()->getCount(), 0u);
+  EXPECT_EQ(h.getEntryCount(), 0u);
+  // Chained entries stay linked and are reused; nothing is listed twice.
+  for (int i = 0; i < 40; ++i) {
+    std::string k = "k" + std::to_string(i);
+    ASSERT_EQ(putS(h, k.c_str(), "again"), 0);
+  }
+  EXPECT_EQ(h.keys()->getCount(), 40u);
+  EXPECT_STREQ(h.get("k7", 3), "again");
+
+  // A bucket with only its head: emptied and refilled by another key.
+  Hash one(1024);
+  ASSERT_EQ(putS(one, "x", "1"), 0);
+  ASSERT_EQ(one.del("x", 2), 0);
+  EXPECT_EQ(one.keys()->getCount(), 0u);
+  ASSERT_EQ(putS(one, "y", "2"), 0);
+  EXPECT_EQ(one.keys()->getCount(), 1u);
+  EXPECT_STREQ(one.keys()->nextElement()->data, "y");
+}
+
 TEST(Enumeration, EvenAnEmptyListingGrows) {
   Enumeration e(0);
   char x[3];

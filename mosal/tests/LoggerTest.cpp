@@ -102,6 +102,31 @@ TEST_F(LoggerTest, UnbufferedWritesThePreviousLineAndDestructionWritesTheRest) {
   EXPECT_EQ(messageOf(got[2]), "third");
 }
 
+TEST_F(LoggerTest, FlushWritesWhatIsPendingInEitherMode) {
+  Trace::setEnabled(false);
+  Logger log(256, 1);
+  EXPECT_EQ(log.flush(), -1);  // no file yet
+  ASSERT_EQ(log.open(file.c_str()), 0);
+  EXPECT_EQ(log.flush(), 0);  // nothing pending: nothing written
+  EXPECT_EQ(contents(), "");
+  log.log(3, "one");
+  log.log(3, "two");
+  EXPECT_EQ(contents(), "");  // buffered: far from 256 lines
+  EXPECT_EQ(log.flush(), 0);
+  EXPECT_EQ(log.getPendingCount(), 0u);
+  std::vector<std::string> got = fileLines();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(messageOf(got[0]), "one");
+  EXPECT_EQ(messageOf(got[1]), "two");
+  // Later lines follow, none is written twice.
+  log.log(3, "three");
+  EXPECT_EQ(log.flush(), 0);
+  EXPECT_EQ(log.flush(), 0);
+  got = fileLines();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(messageOf(got[2]), "three");
+}
+
 TEST_F(LoggerTest, LevelsAndTheEnabledFlagDropLines) {
   Trace::setEnabled(false);
   Logger log(256, 0);

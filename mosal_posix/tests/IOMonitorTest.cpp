@@ -513,6 +513,35 @@ TEST(IOMonitor, AttachAndWakeupFromAnotherThreadWakeTheLoopAtOnce) {
   EXPECT_EQ(m.timeouts.load(), 0);
 }
 
+// A handler that hands work to a later pass of its own loop calls wakeup():
+// the next select() must not wait, although nothing is written to the pipe
+// and the loop has no time-out.
+TEST(IOMonitor, WakeupFromTheLoopsOwnThreadGivesAnotherPass) {
+  TestMonitor m;
+  Semaphore passed;
+  int none = -1;
+  std::atomic<int> wanted{-1};
+  TestDevice d("T1", none, IODevice::STATE_READY, 0);
+  d.hook[READY] = [&](IOMonitor*) { return IODevice::RESULT_INPUT_DONE; };
+  d.hook[INPUT_DONE] = [&](IOMonitor* mon) {
+    if (d.calls[INPUT_DONE].load() == 1) {
+      wanted = m.passes.load() + 2;  // this pass ends, the next one runs
+      mon->wakeup();
+    }
+    return IODevice::RESULT_INPUT_DONE;  // wait on: would idle for ever
+  };
+  m.afterPass = [&](int n) {
+    if (n == wanted.load()) passed.post();
+  };
+  ASSERT_EQ(m.attach(&d), 0);
+  std::thread t([&] { m.loop(); });
+  EXPECT_EQ(passed.timedWait(3000), 0);
+  EXPECT_GE(d.calls[INPUT_DONE].load(), 2);
+  m.stop();
+  t.join();
+  EXPECT_EQ(m.timeouts.load(), 0);
+}
+
 TEST(IOMonitor, SelectFailureCallsOnErrorAndServesNothingStale) {
   int p[2];
   ASSERT_EQ(pipe(p), 0);
