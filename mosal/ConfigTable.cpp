@@ -210,21 +210,13 @@ bool ConfigTable::_entry(const char* key, unsigned klen, ParamEntry* out) {
 bool ConfigTable::_makeEntry(const char* key, unsigned klen, unsigned char type,
                              unsigned short objectSize, ParamEntry* out) {
   if (!_entry(key, klen, out)) {
+    // The callback lists are made by the first attach: most keys never get one.
     ParamEntry fresh{};
     fresh.type = type;
     fresh.objectSize = type == TYPE_OBJECT ? objectSize : 0;
-    try {
-      fresh.readCallbacks = new PVector();
-      fresh.writeCallbacks = new PVector();
-    } catch (const LibError&) {
-      delete fresh.readCallbacks;
-      return false;
-    }
     int r = paramTable->put(key, klen, reinterpret_cast<char*>(&fresh), sizeof fresh, false);
     if (r != 0) {
       // Another thread created the key first (10), or no memory (-1).
-      delete fresh.readCallbacks;
-      delete fresh.writeCallbacks;
       if (r != 10 || !_entry(key, klen, out)) return false;
     } else {
       *out = fresh;
@@ -468,9 +460,22 @@ int ConfigTable::addToPropertyGroup(const char* group, const char* key) {
 int ConfigTable::_attach(const char* key, ConfigCallBack* cb, void* data, bool readList) {
   if (key == nullptr || cb == nullptr) return -1;
   unsigned klen = _klen(key);
-  ParamEntry e;
-  if (!_entry(key, klen, &e)) return -1;
-  if ((readList ? e.readCallbacks : e.writeCallbacks)->add(cb) != 0) return -1;
+  PVector* list = nullptr;
+  {
+    MutexLock l(*paramTable->getMutex());
+    ParamEntry* stored = reinterpret_cast<ParamEntry*>(paramTable->Hash::get(key, klen));
+    if (stored == nullptr) return -1;
+    PVector*& slot = readList ? stored->readCallbacks : stored->writeCallbacks;
+    if (slot == nullptr) {
+      try {
+        slot = new PVector();
+      } catch (const LibError&) {
+        return -1;
+      }
+    }
+    list = slot;  // stays until the key goes
+  }
+  if (list->add(cb) != 0) return -1;
   {
     MutexLock l(*paramTable->getMutex());
     ParamEntry* stored = reinterpret_cast<ParamEntry*>(paramTable->Hash::get(key, klen));
@@ -499,8 +504,8 @@ void ConfigTable::_detachEverywhere(ConfigCallBack* cb) {
   for (const std::string& k : _copyKeys(paramTable)) {
     ParamEntry e;
     if (!_entry(k.c_str(), static_cast<unsigned>(k.size()) + 1, &e)) continue;
-    e.readCallbacks->remove(cb);
-    e.writeCallbacks->remove(cb);
+    if (e.readCallbacks != nullptr) e.readCallbacks->remove(cb);
+    if (e.writeCallbacks != nullptr) e.writeCallbacks->remove(cb);
   }
 }
 
@@ -509,6 +514,7 @@ int ConfigTable::_clear(const char* key, bool destroy, bool readList) {
   ParamEntry e;
   if (!_entry(key, _klen(key), &e)) return -1;
   PVector* list = readList ? e.readCallbacks : e.writeCallbacks;
+  if (list == nullptr) return 0;  // nothing was ever attached
   if (!destroy) {
     list->clear();
     return 0;
@@ -583,6 +589,7 @@ void ConfigTable::destroyPropertyDescriptions() {
     ParamEntry e;
     if (_entry(k.c_str(), klen, &e)) {
       for (PVector* list : {e.readCallbacks, e.writeCallbacks}) {
+        if (list == nullptr) continue;
         for (unsigned i = 0;; ++i) {
           void* cb = list->get(i);
           if (cb == nullptr) break;

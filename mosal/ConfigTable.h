@@ -131,8 +131,8 @@ struct ParamEntry {
   Property* description;   // owned by the table; null until described
   unsigned char type;      // 1-4, fixed by the key's first set*
   unsigned short objectSize;  // objects: the size given at the first setObject
-  PVector* readCallbacks;  // ConfigCallBack* each, owned by the table
-  PVector* writeCallbacks;
+  PVector* readCallbacks;  // ConfigCallBack* each, owned by the table; null
+  PVector* writeCallbacks; // until the key's first attachRead/attachWrite
   void* data;              // callback data of the last attachRead/attachWrite
 };
 

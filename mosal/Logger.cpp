@@ -64,11 +64,16 @@ int Logger::open(const char* name) {
 }
 
 void Logger::_hold(const char* message) {
-  char stamp[TIME_SIZE];
+  // The stamp changes once a second; a call logs dozens of lines in less.
   time_t now = std::time(nullptr);
-  struct tm tmv;
-  if (localtime_r(&now, &tmv) == nullptr || std::strftime(stamp, sizeof stamp, "%a, %d %b %Y %H:%M:%S", &tmv) == 0)
-    stamp[0] = '\0';
+  if (now != stampTime || stampText[0] == '\0') {
+    struct tm tmv;
+    if (localtime_r(&now, &tmv) == nullptr ||
+        std::strftime(stampText, sizeof stampText, "%a, %d %b %Y %H:%M:%S", &tmv) == 0)
+      stampText[0] = '\0';
+    stampTime = now;
+  }
+  const char* stamp = stampText;
   char line[LINE_SIZE];
   int len = std::snprintf(line, sizeof line, "(%s): %s\n", stamp, message);
   if (len < 0) return;

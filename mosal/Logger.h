@@ -15,6 +15,7 @@
 #define MOSAL_LOGGER_H
 
 #include <cstdio>
+#include <ctime>
 
 #include "mosal/DataBuf.h"
 #include "mosal/Vector.h"
@@ -86,6 +87,9 @@ class Logger {
   unsigned char buffered;
   char enabled;
   char flushed;
+  // The last time stamp made and its second.
+  time_t stampTime = 0;
+  char stampText[TIME_SIZE] = {0};
 };
 
 }  // namespace MorvaneLib
