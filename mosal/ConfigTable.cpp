@@ -183,8 +183,8 @@ ConfigTable::ConfigTable(unsigned buckets)
       groupTable(new SharedHash(buckets)) {}
 
 ConfigTable::~ConfigTable() {
-  destroyPropertyDescriptions();
-  // destroyPropertyDescriptions() took every callback list with its key.
+  _destroyAll(false);
+  // Every description, callback and group is gone; the tables free the rest.
   MTRACE("~ConfigTable(): removing vectors...\n");
   MTRACE("~ConfigTable(): deleting tables...\n");
   delete valueTable;
@@ -562,49 +562,57 @@ int ConfigTable::removeKey(const char* key) {
   return 0;
 }
 
-void ConfigTable::destroyPropertyDescriptions() {
-  std::vector<std::string> keys = _copyKeys(paramTable);
-  MTRACE("ConfigTable::destroyPropertyDescriptions(): removing properties...\n");
-  for (const std::string& k : keys) {
-    unsigned klen = static_cast<unsigned>(k.size()) + 1;
-    Property* p = nullptr;
-    {
-      MutexLock l(*paramTable->getMutex());
-      ParamEntry* stored = reinterpret_cast<ParamEntry*>(paramTable->Hash::get(k.c_str(), klen));
-      if (stored != nullptr) {
-        p = stored->description;
-        stored->description = nullptr;
-      }
+void ConfigTable::destroyPropertyDescriptions() { _destroyAll(true); }
+
+void ConfigTable::_destroyAll(bool removeEntries) {
+  // The entries in bucket order (the order of keys()), copied in one locked
+  // step; the keys only when the entries are to go one by one.
+  std::vector<ParamEntry> entries;
+  std::vector<std::string> keys;
+  {
+    MutexLock l(*paramTable->getMutex());
+    Enumeration* v = paramTable->Hash::values();
+    entries.reserve(v->getCount());
+    while (v->hasMoreElements()) {
+      enum_elem_t* p = v->nextElement();
+      ParamEntry e{};
+      if (p != nullptr && p->data != nullptr && p->length >= sizeof e)
+        std::memcpy(&e, p->data, sizeof e);
+      entries.push_back(e);
     }
-    if (p == nullptr) continue;
+  }
+  if (removeEntries) keys = _copyKeys(paramTable);
+  MTRACE("ConfigTable::destroyPropertyDescriptions(): removing properties...\n");
+  for (const ParamEntry& e : entries) {
+    if (e.description == nullptr) continue;
     MTRACE("ConfigTable::destroyPropertyDescriptions(): deleting \"%s\"\n",
-           p->description->getData());
-    delete p;
+           e.description->description->getData());
+    delete e.description;
   }
   MTRACE("ConfigTable::destroyPropertyDescriptions(): removing callbacks...\n");
   // One callback may be attached to several lists: delete each only once.
   std::unordered_set<void*> deleted;
+  for (const ParamEntry& e : entries) {
+    for (PVector* list : {e.readCallbacks, e.writeCallbacks}) {
+      if (list == nullptr) continue;
+      for (unsigned i = 0;; ++i) {
+        void* cb = list->get(i);
+        if (cb == nullptr) break;
+        if (deleted.insert(cb).second) delete static_cast<ConfigCallBack*>(cb);
+      }
+      delete list;
+    }
+  }
+  // Going with the table, the entries need not leave it one by one.
   for (const std::string& k : keys) {
     unsigned klen = static_cast<unsigned>(k.size()) + 1;
-    ParamEntry e;
-    if (_entry(k.c_str(), klen, &e)) {
-      for (PVector* list : {e.readCallbacks, e.writeCallbacks}) {
-        if (list == nullptr) continue;
-        for (unsigned i = 0;; ++i) {
-          void* cb = list->get(i);
-          if (cb == nullptr) break;
-          if (deleted.insert(cb).second) delete static_cast<ConfigCallBack*>(cb);
-        }
-        delete list;
-      }
-    }
     paramTable->del(k.c_str(), klen);
     valueTable->del(k.c_str(), klen);
   }
   for (const std::string& g : _copyKeys(groupTable)) {
     unsigned klen = static_cast<unsigned>(g.size()) + 1;
     PropertyGroup* group = reinterpret_cast<PropertyGroup*>(groupTable->get(g.c_str(), klen));
-    groupTable->del(g.c_str(), klen);
+    if (removeEntries) groupTable->del(g.c_str(), klen);
     if (group == nullptr) continue;
     MTRACE("ConfigTable::destroyPropertyDescriptions(): group = %s\n", group->name->getData());
     delete group->members;

@@ -248,6 +248,9 @@ class ConfigTable {
   int _attach(const char* key, ConfigCallBack* cb, void* data, bool readList);
   int _clear(const char* key, bool destroy, bool readList);
   void _detachEverywhere(ConfigCallBack* cb);
+  // destroyPropertyDescriptions(); the destructor passes false, leaving the
+  // keys and values to the tables it deletes next.
+  void _destroyAll(bool removeEntries);
 };
 
 }  // namespace MorvaneLib

@@ -26,6 +26,22 @@ char* copyBytes(const char* src, unsigned n) {
   return p;
 }
 
+// Where the key starts in a joined block: after the value's room, rounded
+// up to 8 and never 0 (an empty value does not alias the key).
+size_t keyOffset(unsigned vlen) {
+  size_t room = (static_cast<size_t>(vlen) + 7) & ~static_cast<size_t>(7);
+  return room > 0 ? room : 8;
+}
+
+// A block holding room for a value of vlen bytes and, behind it, a copy of
+// the key; null when out of memory.
+char* joinedBlock(unsigned vlen, const char* key, unsigned klen) {
+  size_t size = keyOffset(vlen) + klen;
+  char* p = static_cast<char*>(std::malloc(size ? size : 1));
+  if (p != nullptr && klen > 0) std::memcpy(p + keyOffset(vlen), key, klen);
+  return p;
+}
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
@@ -73,7 +89,7 @@ void Hash::_forEachUsed(Fn fn) {
 }
 
 const hash_elem_t* Hash::bucketHead(unsigned i) const {
-  static const hash_elem_t none = {nullptr, 0, nullptr, 0, nullptr, nullptr, 1, 0};
+  static const hash_elem_t none = {nullptr, 0, nullptr, 0, nullptr, nullptr, 1, 0, 0};
   return buckets != nullptr ? &buckets[i] : &none;
 }
 
@@ -113,8 +129,9 @@ void Hash::_setError(const char* text) { errorBuf->xcopy(text, std::strlen(text)
 
 void Hash::_release(hash_elem_t* e) {
   if (e->empty) return;
-  std::free(e->key);
+  if (!e->joined) std::free(e->key);
   std::free(e->value);
+  e->joined = 0;
   e->key = nullptr;
   e->value = nullptr;
   e->ptr = nullptr;
@@ -153,9 +170,18 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
           return 0;
         }
         if (e->value == nullptr || vlen > e->vlen) {
-          char* grown = static_cast<char*>(std::realloc(e->value, vlen ? vlen : 1));
-          if (grown == nullptr) return -1;
-          e->value = grown;
+          if (e->joined) {
+            // The key moves with the value into a larger block.
+            char* block = joinedBlock(vlen, e->key, e->klen);
+            if (block == nullptr) return -1;
+            std::free(e->value);
+            e->value = block;
+            e->key = block + keyOffset(vlen);
+          } else {
+            char* grown = static_cast<char*>(std::realloc(e->value, vlen ? vlen : 1));
+            if (grown == nullptr) return -1;
+            e->value = grown;
+          }
         }
         if (vlen > 0) std::memcpy(e->value, value, vlen);
         byteCount += vlen - e->vlen;
@@ -170,20 +196,23 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
     }
   }
 
-  char* keyCopy = copyBytes(key, klen);
-  if (keyCopy == nullptr) return -1;
+  // A copied value and its key share one block, the value first (so it
+  // keeps malloc's alignment for callers that store records).
+  char* keyCopy;
   char* valueCopy = nullptr;
-  if (!isPointer) {
-    valueCopy = copyBytes(value, vlen);
-    if (valueCopy == nullptr) {
-      std::free(keyCopy);
-      return -1;
-    }
+  if (isPointer) {
+    keyCopy = copyBytes(key, klen);
+    if (keyCopy == nullptr) return -1;
+  } else {
+    valueCopy = joinedBlock(vlen, key, klen);
+    if (valueCopy == nullptr) return -1;
+    if (vlen > 0) std::memcpy(valueCopy, value, vlen);
+    keyCopy = valueCopy + keyOffset(vlen);
   }
   if (slot == nullptr) {
     slot = static_cast<hash_elem_t*>(std::calloc(1, sizeof(hash_elem_t)));
     if (slot == nullptr) {
-      std::free(keyCopy);
+      if (isPointer) std::free(keyCopy);
       std::free(valueCopy);
       return -1;
     }
@@ -196,6 +225,7 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
   slot->vlen = isPointer ? 0 : vlen;
   slot->ptr = isPointer ? static_cast<char*>(ptr) : nullptr;
   slot->empty = 0;
+  slot->joined = isPointer ? 0 : 1;
   _markUsed(index);
   entryCount++;
   byteCount += klen + slot->vlen;

@@ -87,6 +87,14 @@ int InetAddress::resolve(const char* host) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     return 0;
   }
+  // A dotted quad needs no resolver (which would check its configuration
+  // files first on every call).
+  in_addr literal;
+  if (inet_pton(AF_INET, host, &literal) == 1) {
+    addr.sin_family = AF_INET;
+    addr.sin_addr = literal;
+    return 0;
+  }
   // The re-entrant form: the fetcher thread and the event loops resolve at once.
   hostent he;
   hostent* result = nullptr;

@@ -404,10 +404,21 @@ int TCPSock::read(char* buf, unsigned n) {
 
 int TCPSock::write(const char* buf, unsigned n) {
   ssize_t r;
-  while ((r = ::send(fd, buf, n, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+  int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
+  while ((r = ::send(fd, buf, n, flags)) < 0 && errno == EINTR) {
   }
   if (r < 0) setErrorFromErrno();
   return static_cast<int>(r);
+}
+
+int TCPSock::push() {
+  // Setting TCP_NODELAY sends what is pending at once, whatever it was.
+  int one = 1;
+  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+    setErrorFromErrno();
+    return -1;
+  }
+  return 0;
 }
 
 int TCPSock::readAll(char* buf, unsigned n, bool* eof) {

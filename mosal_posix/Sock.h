@@ -144,6 +144,14 @@ class TCPSock : public InetSock {
   int onReady(IOMonitor* m) override;
   int onExtendedStatus(IOMonitor* m) override;
 
+  // With `on`, writes tell the system that more data follows at once
+  // (MSG_MORE): it holds them back, so two messages written back to back
+  // reach the peer in one segment and wake it once. The next write without
+  // it (or push()) sends everything held.
+  void setMoreFollows(bool on) { moreFollows = on; }
+  // Sends whatever is held back now. 0, or -1 with the error text.
+  int push();
+
   // Owned by the socket.
   InetAddress* getRemoteAddress() { return remote; }
   // "[fd,local:port,remote:port]" for accepted connections, else empty.
@@ -153,6 +161,7 @@ class TCPSock : public InetSock {
  protected:
   InetAddress* remote;
   DataBuf* name;
+  bool moreFollows = false;
 };
 
 class TCPServerSock : public InetSock {

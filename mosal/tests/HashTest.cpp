@@ -10,6 +10,7 @@
 #include <cstring>
 #include <future>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -268,6 +269,38 @@ TEST_F(HashTest, UnfilledAndEmptiedTablesListNothingAndRefill) {
   ASSERT_EQ(putS(one, "y", "2"), 0);
   EXPECT_EQ(one.keys()->getCount(), 1u);
   EXPECT_STREQ(one.keys()->nextElement()->data, "y");
+}
+
+// A copied value and its key share one block: growing, shrinking and
+// growing the value again must keep the key whole and findable.
+TEST_F(HashTest, ValuesThatGrowAndShrinkKeepTheirKeys) {
+  Trace::setEnabled(false);
+  Hash h(16);
+  ASSERT_EQ(putS(h, "alpha", "1"), 0);
+  ASSERT_EQ(h.pput("beta", 5, &h, false), 0);
+  // Stored records come back aligned for their type.
+  struct Record {
+    void* p;
+    double d;
+  } rec{&h, 2.5};
+  ASSERT_EQ(h.put("rec", 4, reinterpret_cast<char*>(&rec), sizeof rec, false), 0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(h.get("rec", 4)) % alignof(Record), 0u);
+  std::string big(1000, 'x');
+  for (const std::string& v : {big, std::string("2"), big + big, std::string()}) {
+    ASSERT_EQ(h.put("alpha", 6, v.c_str(), static_cast<unsigned>(v.size()) + 1, true), 0);
+    unsigned len = 0;
+    EXPECT_STREQ(h.get("alpha", 6, &len), v.c_str());
+    EXPECT_EQ(len, v.size() + 1);
+    std::set<std::string> keys;
+    Enumeration* e = h.keys();
+    while (e->hasMoreElements()) keys.insert(e->nextElement()->data);
+    EXPECT_EQ(keys, (std::set<std::string>{"alpha", "beta", "rec"}));
+  }
+  EXPECT_EQ(h.get("beta", 5), reinterpret_cast<char*>(&h));
+  EXPECT_EQ(h.del("alpha", 6), 0);
+  EXPECT_EQ(h.get("alpha", 6), nullptr);
+  ASSERT_EQ(putS(h, "alpha", "back"), 0);
+  EXPECT_STREQ(h.get("alpha", 6), "back");
 }
 
 TEST(Enumeration, EvenAnEmptyListingGrows) {

@@ -32,6 +32,11 @@ TEST(InetAddress, ResolvesDottedQuadsAndHostsFileNames) {
   InetAddress l("localhost", 80);
   EXPECT_STREQ(l.toString(), "127.0.0.1");
   EXPECT_FALSE(l.isWildcard());
+  // Full dotted quads skip the resolver; the short forms it knows still work.
+  InetAddress q("10.1.2.3", 1);
+  EXPECT_STREQ(q.toString(), "10.1.2.3");
+  InetAddress shortForm("127.1", 1);
+  EXPECT_STREQ(shortForm.toString(), "127.0.0.1");
 }
 
 TEST(InetAddress, FailedLookupKeepsCodeAndTextAndThrowsFromConstructor) {

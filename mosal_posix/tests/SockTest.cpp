@@ -95,6 +95,32 @@ TEST_F(SockTest, StreamTransferBothWaysWithAddressesAndNoDelay) {
   delete server;
 }
 
+// Messages written with "more follows" are held for the next write or a
+// push, never lost or reordered.
+TEST_F(SockTest, HeldWritesArriveWholeAfterThePlainWriteOrAPush) {
+  TCPServerSock* server = listenLocal();
+  TCPSock client;
+  InetAddress to = loopback(server->getLocalAddress()->getPort());
+  ASSERT_EQ(client.connect(to), 0) << client.getErrorString();
+  TCPSock* peer = server->accept();
+  ASSERT_NE(peer, nullptr);
+  client.setMoreFollows(true);
+  ASSERT_EQ(client.write("answer;", 7), 7);
+  client.setMoreFollows(false);
+  ASSERT_EQ(client.write("request;", 8), 8);
+  client.setMoreFollows(true);
+  ASSERT_EQ(client.write("last", 4), 4);
+  EXPECT_EQ(client.push(), 0);
+  std::string got(19, '\0');
+  bool eof = true;
+  EXPECT_EQ(peer->readAll(&got[0], 19, &eof), 19);
+  EXPECT_EQ(got, "answer;request;last");
+  client.close();
+  EXPECT_EQ(client.push(), -1);
+  delete peer;
+  delete server;
+}
+
 TEST_F(SockTest, RefusedConnectLeavesASocketThatConnectsNextTime) {
   TCPServerSock* probe = listenLocal();
   unsigned short port = probe->getLocalAddress()->getPort();

@@ -103,6 +103,13 @@ int SipConnection::_issueQueued() {
   return 3;
 }
 
+// Bytes held back for a request that is not coming after all go now.
+void SipConnection::_pushHeld() {
+  if (!_held) return;
+  _held = false;
+  if (TCPSock* tcp = dynamic_cast<TCPSock*>(sock)) tcp->push();
+}
+
 void SipConnection::finish() {
   _queued = false;
   int s = getState();
@@ -126,6 +133,7 @@ int SipConnection::onOutputDone(IOMonitor* m) {
   if (_finishing) return _after(m, 7);
   int r = HttpLikeSock::onOutputDone(m);
   if (_queued && _issueQueued() == 3) return _after(m, 3);
+  _pushHeld();
   return r;
 }
 
@@ -150,7 +158,14 @@ int SipConnection::doRead(IOMonitor* m) {
 }
 
 int SipConnection::doWrite(IOMonitor* m) {
+  // A request waits behind this message (the callee's accepting INVITE
+  // behind its 180): the system holds these bytes until the request is
+  // written, so the peer gets both in one segment and is woken once.
+  TCPSock* tcp = _queued ? dynamic_cast<TCPSock*>(sock) : nullptr;
+  if (tcp != nullptr) tcp->setMoreFollows(true);
   int r = HttpLikeSock::doWrite(m);
+  if (tcp != nullptr) tcp->setMoreFollows(false);
+  _held = tcp != nullptr;  // a plain write sends what was held too
   if (r == 6 && isDatagram() && _serverSocket) {
     // The datagram is lost; the shared socket goes on reading.
     MTRACE("SipConnection: datagram not sent (%s)\n", getErrorString());

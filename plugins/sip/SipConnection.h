@@ -116,6 +116,7 @@ class SipConnection : public HttpLikeSock {
   // The queued request, built now: 3 (write it), or 0 when there is none
   // or it was refused.
   int _issueQueued();
+  void _pushHeld();
 
   std::vector<char> _datagram;
   std::string _queuedLine;
@@ -123,6 +124,7 @@ class SipConnection : public HttpLikeSock {
   bool _queuedHasPeer = false;
   bool _queued = false;
   bool _finishing = false;
+  bool _held = false;  // bytes written with "more follows", not yet sent
   bool _serverSocket;
   bool _gone;
 };
