@@ -60,7 +60,9 @@ Hash::Hash(unsigned n)
 }
 
 bool Hash::_allocate() {
-  buckets = static_cast<hash_elem_t*>(std::calloc(bucketCount, sizeof(hash_elem_t)));
+  // Heads are set up when first used (see _store): a table of many buckets
+  // holding a few entries touches only their heads.
+  buckets = static_cast<hash_elem_t*>(std::malloc(sizeof(hash_elem_t) * bucketCount));
   used = static_cast<uint64_t*>(std::calloc((bucketCount + 63) / 64, sizeof(uint64_t)));
   if (buckets == nullptr || used == nullptr) {
     std::free(buckets);
@@ -70,7 +72,6 @@ bool Hash::_allocate() {
     _setError("Out of memory");
     return false;
   }
-  for (unsigned i = 0; i < bucketCount; ++i) buckets[i].empty = 1;
   return true;
 }
 
@@ -90,7 +91,7 @@ void Hash::_forEachUsed(Fn fn) {
 
 const hash_elem_t* Hash::bucketHead(unsigned i) const {
   static const hash_elem_t none = {nullptr, 0, nullptr, 0, nullptr, nullptr, 1, 0, 0};
-  return buckets != nullptr ? &buckets[i] : &none;
+  return buckets != nullptr && _isUsed(i) ? &buckets[i] : &none;
 }
 
 Hash::~Hash() {
@@ -142,7 +143,9 @@ void Hash::_release(hash_elem_t* e) {
 
 hash_elem_t* Hash::_find(const char* key, unsigned klen) {
   if ((key == nullptr && klen > 0) || buckets == nullptr) return nullptr;
-  hash_elem_t* e = &buckets[hashCode(key, klen, bucketCount) % bucketCount];
+  unsigned index = hashCode(key, klen, bucketCount) % bucketCount;
+  if (!_isUsed(index)) return nullptr;
+  hash_elem_t* e = &buckets[index];
   for (; e != nullptr; e = e->next) {
     if (!e->empty && e->klen == klen && compare(e->key, key, klen) == 0) return e;
   }
@@ -155,6 +158,11 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
   if (buckets == nullptr && !_allocate()) return -1;
   unsigned index = hashCode(key, klen, bucketCount) % bucketCount;
   hash_elem_t* head = &buckets[index];
+  if (!_isUsed(index)) {
+    // A head never used, or emptied with no chain behind it: set it up.
+    std::memset(head, 0, sizeof *head);
+    head->empty = 1;
+  }
   hash_elem_t* slot = nullptr;  // entry that will take the key
   hash_elem_t* last = head;
   if (head->empty && head->next == nullptr) {
@@ -257,6 +265,7 @@ char* Hash::get(const char* key, unsigned klen, unsigned* vlen) {
 int Hash::del(const char* key, unsigned klen) {
   if ((key == nullptr && klen > 0) || buckets == nullptr) return -1;
   unsigned index = hashCode(key, klen, bucketCount) % bucketCount;
+  if (!_isUsed(index)) return -1;
   hash_elem_t* head = &buckets[index];
   hash_elem_t* e = head;
   while (e != nullptr && (e->empty || e->klen != klen || compare(e->key, key, klen) != 0))

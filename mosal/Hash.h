@@ -111,6 +111,7 @@ class Hash : public Error {
  private:
   // Allocates the bucket array and its occupancy bits; false when out of memory.
   bool _allocate();
+  bool _isUsed(unsigned i) const { return (used[i / 64] >> (i % 64)) & 1; }
   void _markUsed(unsigned i) { used[i / 64] |= uint64_t(1) << (i % 64); }
   void _markUnused(unsigned i) { used[i / 64] &= ~(uint64_t(1) << (i % 64)); }
   // Calls fn(index) for every bucket whose chain holds anything, in index
@@ -119,7 +120,8 @@ class Hash : public Error {
   void _forEachUsed(Fn fn);
 
   hash_elem_t* buckets;  // null until the first store
-  uint64_t* used;        // one bit a bucket: head in use or a chain linked
+  uint64_t* used;        // one bit a bucket: head in use or a chain linked;
+                         // a head without its bit is empty (not even set up)
   unsigned bucketCount;
   unsigned entryCount;
   unsigned byteCount;

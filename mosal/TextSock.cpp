@@ -476,6 +476,10 @@ int TextSock::doRequest(const char* line) {
 
 int TextSock::doWrite(IOMonitor* m) { return _after(m, _doWrite(m)); }
 
+int TextSock::writeNow() {
+  return _doWrite(nullptr) == 5 ? IODevice::STATE_OUTPUT_DONE : IODevice::STATE_WRITING;
+}
+
 int TextSock::_doWrite(IOMonitor* m) {
   _note(m);
   if (sock == nullptr) return 6;

@@ -139,6 +139,12 @@ class TextSock : public IODevice {
   // it for writing. 0; -1 when the interpreter refuses the line or the wire
   // form cannot be built; 6 without a socket.
   int doRequest(const char* line);
+  // After doRequest on a fresh connection, before it is attached: writes
+  // the request at once instead of in the loop's next pass (the peer, just
+  // woken by the connection, often reads it before it sleeps again). The
+  // state to attach the connection in: STATE_OUTPUT_DONE when everything
+  // went, else STATE_WRITING (the loop writes the rest, or meets the error).
+  int writeNow();
   // Server dispatch of the complete incoming request; builds the answer; 3.
   int _server_action();
 

@@ -344,6 +344,26 @@ TEST_F(TextSockTest, ClientModeOnTheLoopAnswerAndRequestTogether) {
   delete peer;  // the client sees the end and removes itself; the loop deletes it
 }
 
+TEST_F(TextSockTest, RequestWrittenBeforeAttachingIsAnsweredOnTheLoop) {
+  InetAddress at("127.0.0.1", 0);
+  TCPServerSock peerListen(at, 2);
+  auto* client = new HttpLikeSock(&protocol, nullptr, nullptr, true, true, TextSock::MODE_CLIENT);
+  ASSERT_EQ(client->connect(1, "127.0.0.1", peerListen.getLocalAddress()->getPort(), 0), 0);
+  ASSERT_EQ(client->doRequest("PING /now"), 0);
+  EXPECT_EQ(client->writeNow(), IODevice::STATE_OUTPUT_DONE);
+  TCPSock* peer = peerListen.accept();
+  ASSERT_NE(peer, nullptr);
+  // On the wire before the loop knows the connection.
+  EXPECT_EQ(readAnswers(*peer, 1), "PING /now TEST/1.0\r\n\r\n");
+  client->setState(IODevice::STATE_OUTPUT_DONE);
+  ASSERT_EQ(monitor->attach(client), 0);
+  std::string answer = "TEST/1.0 180 Ringing\r\nX-Seq: 1\r\n\r\n";
+  ASSERT_GT(peer->writeAll(answer.data(), static_cast<unsigned>(answer.size())), 0);
+  EXPECT_EQ(protocol.answered.timedWait(5000), 0);
+  EXPECT_EQ(protocol.responses, "TEST/1.0 180 Ringing|");
+  delete peer;
+}
+
 TEST_F(TextSockTest, BlockingUse) {
   HttpLikeSock client(&protocol, nullptr, nullptr, true, true, TextSock::MODE_CLIENT);
   EXPECT_EQ(client.doRequest("PING /x"), 6);  // no socket yet

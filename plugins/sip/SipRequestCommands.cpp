@@ -130,8 +130,9 @@ int SipCmdInvite::perform(Params* params, void* data) {
     state->discardConnection(c);
     return SIP_MALFORMED;
   }
-  // The request is built: the socket is writable at once.
-  c->setState(IODevice::STATE_WRITING);
+  // The request is built and a fresh stream takes it at once; a datagram
+  // socket writes from the loop, which handles its errors.
+  c->setState(c->isDatagram() ? static_cast<int>(IODevice::STATE_WRITING) : c->writeNow());
   if (state->getBlock()->attach(c) != 0) {
     MTRACE("attach error\n");
     d->setConnection(nullptr);
