@@ -18,6 +18,15 @@ T median(std::vector<T> v) {
   return v[v.size() / 2];
 }
 
+// The value below which a share q (0..1) of the samples lie (0 when none).
+template <class T>
+T percentile(std::vector<T> v, double q) {
+  if (v.empty()) return T();
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5);
+  return v[i < v.size() ? i : v.size() - 1];
+}
+
 // Runs every registered benchmark with random interleaving and aggregates
 // only, so that contenders see the same load and medians are compared.
 inline void runInterleaved(int argc, char** argv) {
