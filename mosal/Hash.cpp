@@ -26,19 +26,19 @@ char* copyBytes(const char* src, unsigned n) {
   return p;
 }
 
-// Where the key starts in a joined block: after the value's room, rounded
-// up to 8 and never 0 (an empty value does not alias the key).
-size_t keyOffset(unsigned vlen) {
-  size_t room = (static_cast<size_t>(vlen) + 7) & ~static_cast<size_t>(7);
+// Where the value starts in a joined block: after the key, rounded up to 8
+// (records stored as values keep their alignment) and never 0 (an empty key
+// does not alias the value).
+size_t valueOffset(unsigned klen) {
+  size_t room = (static_cast<size_t>(klen) + 7) & ~static_cast<size_t>(7);
   return room > 0 ? room : 8;
 }
 
-// A block holding room for a value of vlen bytes and, behind it, a copy of
-// the key; null when out of memory.
-char* joinedBlock(unsigned vlen, const char* key, unsigned klen) {
-  size_t size = keyOffset(vlen) + klen;
-  char* p = static_cast<char*>(std::malloc(size ? size : 1));
-  if (p != nullptr && klen > 0) std::memcpy(p + keyOffset(vlen), key, klen);
+// A block holding a copy of the key and, behind it, room for a value of
+// vlen bytes; null when out of memory.
+char* joinedBlock(const char* key, unsigned klen, unsigned vlen) {
+  char* p = static_cast<char*>(std::malloc(valueOffset(klen) + (vlen ? vlen : 1)));
+  if (p != nullptr && klen > 0) std::memcpy(p, key, klen);
   return p;
 }
 
@@ -130,8 +130,8 @@ void Hash::_setError(const char* text) { errorBuf->xcopy(text, std::strlen(text)
 
 void Hash::_release(hash_elem_t* e) {
   if (e->empty) return;
-  if (!e->joined) std::free(e->key);
-  std::free(e->value);
+  std::free(e->key);
+  if (!e->joined) std::free(e->value);
   e->joined = 0;
   e->key = nullptr;
   e->value = nullptr;
@@ -180,11 +180,11 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
         if (e->value == nullptr || vlen > e->vlen) {
           if (e->joined) {
             // The key moves with the value into a larger block.
-            char* block = joinedBlock(vlen, e->key, e->klen);
+            char* block = joinedBlock(e->key, e->klen, vlen);
             if (block == nullptr) return -1;
-            std::free(e->value);
-            e->value = block;
-            e->key = block + keyOffset(vlen);
+            std::free(e->key);
+            e->key = block;
+            e->value = block + valueOffset(e->klen);
           } else {
             char* grown = static_cast<char*>(std::realloc(e->value, vlen ? vlen : 1));
             if (grown == nullptr) return -1;
@@ -204,24 +204,23 @@ int Hash::_store(const char* key, unsigned klen, const char* value, unsigned vle
     }
   }
 
-  // A copied value and its key share one block, the value first (so it
-  // keeps malloc's alignment for callers that store records).
+  // A copied value shares one block with its key, behind it at an offset
+  // that keeps 8-byte alignment for callers that store records.
   char* keyCopy;
   char* valueCopy = nullptr;
   if (isPointer) {
     keyCopy = copyBytes(key, klen);
     if (keyCopy == nullptr) return -1;
   } else {
-    valueCopy = joinedBlock(vlen, key, klen);
-    if (valueCopy == nullptr) return -1;
+    keyCopy = joinedBlock(key, klen, vlen);
+    if (keyCopy == nullptr) return -1;
+    valueCopy = keyCopy + valueOffset(klen);
     if (vlen > 0) std::memcpy(valueCopy, value, vlen);
-    keyCopy = valueCopy + keyOffset(vlen);
   }
   if (slot == nullptr) {
     slot = static_cast<hash_elem_t*>(std::calloc(1, sizeof(hash_elem_t)));
     if (slot == nullptr) {
-      if (isPointer) std::free(keyCopy);
-      std::free(valueCopy);
+      std::free(keyCopy);  // the value, if any, is in the key's block
       return -1;
     }
     last->next = slot;

@@ -36,8 +36,8 @@ struct hash_elem_t {
   char* ptr;            // pointer kept by pput (not copied, not owned)
   hash_elem_t* next;    // next entry of the chain
   unsigned char empty;  // 1 when the entry holds nothing
-  unsigned char joined; // 1 when the key lives in the value's block (one
-                        // allocation for both; only the value is freed)
+  unsigned char joined; // 1 when the value lives in the key's block (one
+                        // allocation for both; only the key is freed)
   unsigned collisions;  // insertions that walked past this entry
 };
 
