@@ -41,6 +41,9 @@ struct hash_elem_t {
   unsigned collisions;  // insertions that walked past this entry
 };
 
+// The joined flag sits in the padding after `empty`: the record keeps its size.
+static_assert(sizeof(void*) != 8 || sizeof(hash_elem_t) == 56, "hash_elem_t is 56 bytes on 64-bit");
+
 class Hash : public Error {
  public:
   // Bytes counted in the byte total for each chained entry.
