@@ -287,7 +287,9 @@ int ConfigStorage::load(ConfigTable* t) {
   return 0;
 }
 
-int ConfigStorage::saveAll() {
+// The registered tables, copied out: saving or loading one may change the
+// registry's listing.
+std::vector<ConfigTable*> ConfigStorage::_registered() {
   std::vector<ConfigTable*> tables;
   Enumeration* e = _tables->values();
   while (e != nullptr && e->hasMoreElements()) {
@@ -295,22 +297,19 @@ int ConfigStorage::saveAll() {
     if (p != nullptr && p->data != nullptr)
       tables.push_back(reinterpret_cast<ConfigTable*>(p->data));
   }
+  return tables;
+}
+
+int ConfigStorage::saveAll() {
   int result = 0;
-  for (ConfigTable* t : tables)
+  for (ConfigTable* t : _registered())
     if (save(t) != 0) result = -1;
   return result;
 }
 
 int ConfigStorage::loadAll() {
-  std::vector<ConfigTable*> tables;
-  Enumeration* e = _tables->values();
-  while (e != nullptr && e->hasMoreElements()) {
-    enum_elem_t* p = e->nextElement();
-    if (p != nullptr && p->data != nullptr)
-      tables.push_back(reinterpret_cast<ConfigTable*>(p->data));
-  }
   int result = 0;
-  for (ConfigTable* t : tables)
+  for (ConfigTable* t : _registered())
     if (load(t) != 0) result = -1;
   return result;
 }

@@ -27,6 +27,8 @@
 #ifndef MOSAL_CONFIGSTORAGE_H
 #define MOSAL_CONFIGSTORAGE_H
 
+#include <vector>
+
 #include "mosal/ConfigTable.h"
 #include "mosal/DataBuf.h"
 #include "mosal/Error.h"
@@ -72,6 +74,7 @@ class ConfigStorage : public Error {
   char* getErrorString() override { return _error->getData(); }
 
  private:
+  std::vector<ConfigTable*> _registered();
   void _setError(const char* text);
   // The storage file name of t, or null (error text set) when t has none
   // or it is not a plain file name.
